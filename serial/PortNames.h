@@ -1,0 +1,31 @@
+// Which device a port number reaches.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/SerialBackend.h"
+
+namespace zo {
+
+// A serial port of the system, as numbered for the port menu.
+struct TPortInfo {
+  int Number = 0;           // 1, 2, ...
+  std::string Path;         // /dev/ttyUSB0
+  std::string Description;  // the adapter's name where the system knows it, else empty
+};
+
+// The serial ports that exist, numbered from 1: UART ports with hardware behind them, then
+// /dev/ttyUSB*, then /dev/ttyACM*, each by its own number. ZO_COM<n> overrides do not appear.
+std::vector<TPortInfo> EnumerateSerialPorts();
+
+// The device path of port `Port`: ZO_COM<n> when set, else the enumerated port; empty when none.
+std::string PortDevicePath(std::uint8_t Port);
+
+// Opens the device behind port `Port`: a simulated line bound to the number, else the device of
+// PortDevicePath. Null when it cannot be opened; `Why` then tells the reason (for the text log).
+std::unique_ptr<SerialBackend> OpenSerialDevice(std::uint8_t Port, std::string& Why);
+
+}  // namespace zo

@@ -1,0 +1,107 @@
+#include "adapter/Textlogger.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace zo {
+namespace {
+
+std::string Log() {
+  std::string text;
+  GetLogText(text);
+  return text;
+}
+
+int Lines(const std::string& text) {
+  int n = 0;
+  for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
+  return n;
+}
+
+class TextloggerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetLogSize(0); }
+};
+
+TEST_F(TextloggerTest, OffUntilSizedAndAfterSizeZero) {
+  LogText("lost");
+  EXPECT_EQ(Log(), "");
+  ASSERT_TRUE(SetLogSize(10));
+  LogText("kept");
+  EXPECT_NE(Log().find("kept"), std::string::npos);
+  ASSERT_TRUE(SetLogSize(0));
+  LogText("lost again");
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(TextloggerTest, EntryIsEmptyLineSeparatorAndMessageLines) {
+  SetLogSize(100);
+  LogText("one\rtwo\nthree\r\nfour");
+  const std::string text = Log();
+  EXPECT_EQ(text.rfind("\r\n_______  ", 0), 0u);  // leading empty line, then the separator
+  EXPECT_NE(text.find("\r\none\r\ntwo\r\nthree\r\nfour\r\n"), std::string::npos);
+  EXPECT_EQ(Lines(text), 6);
+}
+
+TEST_F(TextloggerTest, TrimmingRemovesWholeEntries) {
+  SetLogSize(2);
+  LogText("single");
+  std::string text = Log();
+  EXPECT_EQ(Lines(text), 2);  // only the leading empty line went
+  EXPECT_EQ(text.rfind("_______  ", 0), 0u);
+  EXPECT_NE(text.find("single"), std::string::npos);
+
+  SetLogSize(0);
+  SetLogSize(2);
+  LogText("two\rlines");  // three lines for a limit of two: nothing stays
+  EXPECT_EQ(Log(), "");
+
+  SetLogSize(0);
+  SetLogSize(4);
+  LogText("first");
+  LogText("second");  // 6 lines: the leading empty line goes, then the oldest entry whole
+  text = Log();
+  EXPECT_EQ(text.find("first"), std::string::npos);
+  EXPECT_NE(text.find("second"), std::string::npos);
+  EXPECT_EQ(text.rfind("_______  ", 0), 0u);
+}
+
+TEST_F(TextloggerTest, MessageLineThatLooksLikeASeparatorIsAnEntryBoundary) {
+  SetLogSize(3);
+  LogText("a\r_______  fake");  // "", separator, a, fake: the empty line goes
+  EXPECT_EQ(Log().rfind("_______  ", 0), 0u);
+  SetLogSize(5);
+  LogText("b");  // six lines: the trim stops at the message line that looks like a separator
+  EXPECT_EQ(Log().rfind("_______  fake\r\n\r\n_______  ", 0), 0u);
+}
+
+TEST_F(TextloggerTest, NewLimitKeepsLinesUntilTheNextEntry) {
+  SetLogSize(100);
+  for (int i = 0; i < 5; ++i) LogText("entry");
+  const int before = Lines(Log());
+  SetLogSize(3);
+  EXPECT_EQ(Lines(Log()), before);
+  LogText("last");
+  EXPECT_LE(Lines(Log()), 3);
+}
+
+TEST_F(TextloggerTest, CallsFromManyThreadsNeverBlockOrCorrupt) {
+  SetLogSize(256);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([] {
+      for (int i = 0; i < 200; ++i) {
+        LogText("x");
+        std::string s;
+        GetLogText(s);
+      }
+    });
+  for (auto& t : threads) t.join();
+  const std::string text = Log();
+  EXPECT_LE(Lines(text), 256);
+  EXPECT_EQ(text.rfind("_______  ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace zo

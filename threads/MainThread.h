@@ -1,0 +1,73 @@
+// "The main thread": the user-interface thread that windows, message boxes and every synchronised
+// call of a worker run on.
+//
+// The program installs one implementation: the Qt event loop for the window, or the plain queue
+// below for the command-line program and the tests, which pump it with ProcessMessages.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "threads/Clock.h"
+
+namespace zo {
+
+class MainThread {
+ public:
+  virtual ~MainThread() = default;
+
+  // Runs `method` on the main thread and blocks the caller until it has run. Called on the main
+  // thread itself, it runs `method` at once.
+  virtual void Synchronize(const std::function<void()>& method) = 0;
+
+  // On the main thread: runs every synchronised call that is pending, once.
+  virtual void ProcessMessages() = 0;
+
+  // On the main thread: blocks until a synchronised call is pending, Wake was called, or
+  // `Milliseconds` have passed. Lets loops that pump messages wait without burning a core.
+  virtual void WaitForMessages(long long Milliseconds) = 0;
+
+  // Ends a WaitForMessages early (a worker thread that ended calls it).
+  virtual void Wake() = 0;
+
+  virtual bool IsMainThread() const = 0;
+};
+
+// The installed main thread. Until one is installed, a plain queue bound to the thread that first
+// asks for it serves.
+MainThread& TheMainThread();
+
+// Installs `main` (nullptr reinstalls the default plain queue). Only while no worker runs.
+void SetMainThread(MainThread* main);
+
+// A plain queue of synchronised calls, pumped by the thread that owns it.
+class PlainMainThread final : public MainThread {
+ public:
+  // The calling thread becomes the main thread.
+  PlainMainThread();
+
+  void Synchronize(const std::function<void()>& method) override;
+  void ProcessMessages() override;
+  void WaitForMessages(long long Milliseconds) override;
+  void Wake() override;
+  bool IsMainThread() const override;
+
+  // Makes the calling thread the main thread (for a queue created elsewhere).
+  void BindToCurrentThread();
+
+ private:
+  struct Call {
+    const std::function<void()>* method;
+    bool done = false;
+  };
+
+  std::thread::id owner_;
+  std::mutex mutex_;
+  Condition changed_;
+  std::deque<Call*> pending_;
+  bool woken_ = false;
+};
+
+}  // namespace zo

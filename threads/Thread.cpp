@@ -1,0 +1,105 @@
+#include "threads/Thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "threads/Clock.h"
+#include "threads/MainThread.h"
+
+namespace zo {
+
+TThread::TThread(bool CreateSuspended) {
+  if (!CreateSuspended) Resume();
+}
+
+TThread::~TThread() {
+  std::lock_guard<std::mutex> lock(start_mutex_);
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();  // a thread that frees itself
+  } else {
+    Terminate();
+    thread_.join();
+  }
+}
+
+void TThread::Resume() {
+  std::lock_guard<std::mutex> lock(start_mutex_);
+  if (started_.load()) return;
+  started_.store(true);
+  TheClock().ThreadStarted();
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TThread::Run() {
+  native_tid_.store(static_cast<int>(::syscall(SYS_gettid)));
+  ApplyPriority();
+  try {
+    Execute();
+  } catch (...) {
+    // A worker's failure ends the worker, not the program.
+  }
+  bool free_it;
+  {
+    std::lock_guard<std::mutex> lock(end_mutex_);
+    ended_ = true;
+    free_it = free_on_terminate_;
+  }
+  exit_code_.store(ReturnValue, std::memory_order_release);
+  TheClock().ThreadEnded();
+  TheMainThread().Wake();
+  if (free_it) {
+    {
+      std::lock_guard<std::mutex> lock(start_mutex_);
+      thread_.detach();
+    }
+    delete this;
+  }
+}
+
+void TThread::SetFreeOnTerminate(bool Value) {
+  std::lock_guard<std::mutex> lock(end_mutex_);
+  free_on_terminate_ = Value;
+}
+
+bool TThread::FreeOnTerminate() const {
+  std::lock_guard<std::mutex> lock(end_mutex_);
+  return free_on_terminate_;
+}
+
+void TThread::FreeWhenEnded() {
+  {
+    std::lock_guard<std::mutex> lock(end_mutex_);
+    if (!ended_) {
+      free_on_terminate_ = true;
+      return;
+    }
+  }
+  delete this;
+}
+
+void TThread::SetPriority(TThreadPriority Value) {
+  priority_.store(Value);
+  ApplyPriority();
+}
+
+void TThread::ApplyPriority() {
+  const int tid = native_tid_.load();
+  if (tid == 0) return;
+  static constexpr int kNice[] = {19, 10, 5, 0, -2, -5, -10};
+  // Raising a priority needs a privilege that an ordinary user does not have: ignore the refusal.
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[priority_.load()]);
+}
+
+void TThread::WaitFor() {
+  std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> lock(start_mutex_);
+  if (thread_.joinable() && thread_.get_id() != self) thread_.join();
+}
+
+void TThread::Synchronize(const std::function<void()>& method) {
+  TheMainThread().Synchronize(method);
+}
+
+}  // namespace zo
