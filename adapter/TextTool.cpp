@@ -7,7 +7,9 @@
 namespace zo {
 
 namespace {
-bool IsDelimiter(char c) { return c == '\t' || c == ' ' || c == ','; }
+bool IsDelimiter(char c) {
+  return c == '\t' || c == ' ' || c == ',';
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -18,9 +20,11 @@ int HexDigit(char c) {
 }  // namespace
 
 char* NextToken(char*& Cursor) {
-  while (*Cursor != '\0' && IsDelimiter(*Cursor)) ++Cursor;
+  while (*Cursor != '\0' && IsDelimiter(*Cursor))
+    ++Cursor;
   char* token = Cursor;
-  while (*Cursor != '\0' && !IsDelimiter(*Cursor)) ++Cursor;
+  while (*Cursor != '\0' && !IsDelimiter(*Cursor))
+    ++Cursor;
   if (*Cursor != '\0') {
     *Cursor = '\0';
     ++Cursor;
@@ -31,7 +35,8 @@ char* NextToken(char*& Cursor) {
 bool TryStrToInt(const std::string& Text, std::int32_t& Value) {
   std::size_t i = 0;
   const std::size_t n = Text.size();
-  while (i < n && (Text[i] == ' ' || Text[i] == '\t')) ++i;
+  while (i < n && (Text[i] == ' ' || Text[i] == '\t'))
+    ++i;
   bool negative = false;
   if (i < n && (Text[i] == '+' || Text[i] == '-')) {
     negative = Text[i] == '-';
@@ -51,9 +56,8 @@ bool TryStrToInt(const std::string& Text, std::int32_t& Value) {
   if (i >= n) return false;
   std::uint64_t magnitude = 0;
   for (; i < n; ++i) {
-    const int d = hex ? HexDigit(Text[i]) : (std::isdigit(static_cast<unsigned char>(Text[i]))
-                                                 ? Text[i] - '0'
-                                                 : -1);
+    const int d = hex ? HexDigit(Text[i])
+                      : (std::isdigit(static_cast<unsigned char>(Text[i])) ? Text[i] - '0' : -1);
     if (d < 0) return false;
     magnitude = magnitude * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);
     if (magnitude > 0xFFFFFFFFull) return false;
@@ -65,7 +69,8 @@ bool TryStrToInt(const std::string& Text, std::int32_t& Value) {
     result = negative ? -static_cast<std::int64_t>(pattern) : pattern;
     if (result > INT32_MAX || result < INT32_MIN) return false;
   } else {
-    result = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    result =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
     if (result > INT32_MAX || result < INT32_MIN) return false;
   }
   Value = static_cast<std::int32_t>(result);
@@ -75,7 +80,8 @@ bool TryStrToInt(const std::string& Text, std::int32_t& Value) {
 bool TryStrToFloat(const std::string& Text, long double& Value) {
   std::size_t i = 0;
   const std::size_t n = Text.size();
-  while (i < n && (Text[i] == ' ' || Text[i] == '\t')) ++i;
+  while (i < n && (Text[i] == ' ' || Text[i] == '\t'))
+    ++i;
   bool negative = false;
   if (i < n && (Text[i] == '+' || Text[i] == '-')) {
     negative = Text[i] == '-';

@@ -43,7 +43,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
+  for (const std::string& line : lines)
+    text += line + "\r\n";
   return text;
 }
 
@@ -64,7 +65,8 @@ void Trim(std::vector<std::string>& lines) {
   std::size_t first = 0;
   while (lines.size() - first > static_cast<std::size_t>(line_limit)) {
     ++first;
-    while (first < lines.size() && !IsSeparator(lines[first])) ++first;
+    while (first < lines.size() && !IsSeparator(lines[first]))
+      ++first;
   }
   lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
 }

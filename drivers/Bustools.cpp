@@ -27,7 +27,8 @@ std::int32_t ReadSoftwareVersion(TBusDriver& Driver) {
   if (low == -1) return -1;
   const std::int32_t high = ReadVersionWord(Driver, false);
   if (high == -1) return -1;
-  const std::uint32_t v = static_cast<std::uint32_t>(low) + static_cast<std::uint32_t>(high) * 65536u;
+  const std::uint32_t v =
+      static_cast<std::uint32_t>(low) + static_cast<std::uint32_t>(high) * 65536u;
   if (v <= 9999999u) return static_cast<std::int32_t>(v);
   // Some devices report the version in binary-coded decimal: $1715104 means 1715104.
   char hex[16];

@@ -41,7 +41,9 @@ void TBusDriver::FlushReceived() {
   }
 }
 
-std::uint8_t TBusDriver::GetAddress() { return DefaultAddress.load(); }
+std::uint8_t TBusDriver::GetAddress() {
+  return DefaultAddress.load();
+}
 
 void TBusDriver::SetAddress(std::uint8_t) {}
 

@@ -8,7 +8,9 @@ namespace zo {
 
 TRS232o::TRS232o() = default;
 
-TRS232o::~TRS232o() { Close(); }
+TRS232o::~TRS232o() {
+  Close();
+}
 
 bool TRS232o::Open(std::uint8_t Port, std::int32_t Baud, char Parity, std::int32_t InQueue,
                    std::int32_t OutQueue) {
@@ -51,7 +53,9 @@ bool TRS232o::Configure(std::int32_t BaudRate, char Parity, std::int32_t InQueue
   return backend_->SetQueueSizes(InQueue, OutQueue);
 }
 
-void TRS232o::Close() { backend_.reset(); }
+void TRS232o::Close() {
+  backend_.reset();
+}
 
 bool TRS232o::SetLine(std::int32_t BaudRate, char Parity) {
   if (!backend_ || !backend_->GetLine(line_)) return false;
@@ -73,7 +77,9 @@ bool TRS232o::SetReadTimeout(std::int32_t Ms) {
   return backend_->SetTimeouts(timeouts_);
 }
 
-bool TRS232o::SetBreak(bool On) { return backend_ && backend_->SetBreak(On); }
+bool TRS232o::SetBreak(bool On) {
+  return backend_ && backend_->SetBreak(On);
+}
 
 bool TRS232o::SetRtsCleared(bool Value) {
   RtsCleared = Value;
@@ -91,7 +97,9 @@ bool TRS232o::ClearErrors() {
   return true;
 }
 
-bool TRS232o::Purge() { return backend_ && backend_->Purge(); }
+bool TRS232o::Purge() {
+  return backend_ && backend_->Purge();
+}
 
 bool TRS232o::StartRead(void* Buffer, std::int32_t Count) {
   read_buffer_ = Buffer;
@@ -130,6 +138,8 @@ std::int32_t TRS232o::Write(const void* Buffer, std::int32_t Count) {
   return FinishWrite();
 }
 
-std::string TRS232o::DeviceName() const { return backend_ ? backend_->Describe() : std::string(); }
+std::string TRS232o::DeviceName() const {
+  return backend_ ? backend_->Describe() : std::string();
+}
 
 }  // namespace zo

@@ -4,7 +4,9 @@
 
 namespace zo {
 
-TimePoint SystemClock::Now() { return std::chrono::steady_clock::now(); }
+TimePoint SystemClock::Now() {
+  return std::chrono::steady_clock::now();
+}
 
 void SystemClock::WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                             TimePoint deadline) {
@@ -19,7 +21,9 @@ void SystemClock::Wait(std::condition_variable& cv, std::unique_lock<std::mutex>
   cv.wait(lock);
 }
 
-void SystemClock::Notify(std::condition_variable& cv) { cv.notify_all(); }
+void SystemClock::Notify(std::condition_variable& cv) {
+  cv.notify_all();
+}
 
 namespace {
 SystemClock& TheSystemClock() {
@@ -34,7 +38,9 @@ Clock& TheClock() {
   return c ? *c : TheSystemClock();
 }
 
-void SetClock(Clock* clock) { installed.store(clock, std::memory_order_release); }
+void SetClock(Clock* clock) {
+  installed.store(clock, std::memory_order_release);
+}
 
 TimePoint DeadlineAfter(long long ms) {
   if (ms < 0) return TimePoint::max();

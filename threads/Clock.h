@@ -59,7 +59,9 @@ Clock& TheClock();
 // Installs `clock` (nullptr reinstalls the system clock). Only while no core thread runs.
 void SetClock(Clock* clock);
 
-inline TimePoint Now() { return TheClock().Now(); }
+inline TimePoint Now() {
+  return TheClock().Now();
+}
 
 // The time point `ms` milliseconds from now; a negative `ms` gives TimePoint::max() (no limit).
 TimePoint DeadlineAfter(long long ms);
@@ -92,7 +94,8 @@ class Condition {
   template <class Pred>
   void Wait(std::unique_lock<std::mutex>& lock, Pred pred) {
     Clock& clock = TheClock();
-    while (!pred()) clock.Wait(cv_, lock);
+    while (!pred())
+      clock.Wait(cv_, lock);
   }
 
   // Wakes every waiter. Call it with the guarding mutex held.

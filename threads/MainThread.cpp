@@ -18,7 +18,9 @@ MainThread& TheMainThread() {
   return m ? *m : DefaultMainThread();
 }
 
-void SetMainThread(MainThread* main) { installed.store(main, std::memory_order_release); }
+void SetMainThread(MainThread* main) {
+  installed.store(main, std::memory_order_release);
+}
 
 PlainMainThread::PlainMainThread() : owner_(std::this_thread::get_id()) {}
 
@@ -27,7 +29,9 @@ void PlainMainThread::BindToCurrentThread() {
   owner_ = std::this_thread::get_id();
 }
 
-bool PlainMainThread::IsMainThread() const { return std::this_thread::get_id() == owner_; }
+bool PlainMainThread::IsMainThread() const {
+  return std::this_thread::get_id() == owner_;
+}
 
 void PlainMainThread::Synchronize(const std::function<void()>& method) {
   if (IsMainThread()) {

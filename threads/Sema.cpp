@@ -35,7 +35,9 @@ void TSafeThread::SafeTerminate(bool CancelCallbacks, bool Wait, bool FreeIt) {
   if (FreeIt) delete this;
 }
 
-void Delay(std::uint32_t Milliseconds) { SleepFor(Milliseconds); }
+void Delay(std::uint32_t Milliseconds) {
+  SleepFor(Milliseconds);
+}
 
 TSemaphore::TSemaphore() = default;
 
@@ -64,6 +66,8 @@ bool TLock::Acquire(bool Wait) {
   return mutex_.try_lock();
 }
 
-void TLock::Release() { mutex_.unlock(); }
+void TLock::Release() {
+  mutex_.unlock();
+}
 
 }  // namespace zo

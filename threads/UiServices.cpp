@@ -36,7 +36,9 @@ UiServices& Ui() {
   return ui ? *ui : TheSilentUi();
 }
 
-void SetUi(UiServices* ui) { installed.store(ui, std::memory_order_release); }
+void SetUi(UiServices* ui) {
+  installed.store(ui, std::memory_order_release);
+}
 
 void ShowMessageBox(const std::string& Msg, TMsgDlgType DlgType) {
   Ui().MessageDlg(Msg, DlgType, mbOK);

@@ -15,7 +15,8 @@ std::string Log() {
 
 int Lines(const std::string& text) {
   int n = 0;
-  for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
+  for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
+    ++n;
   return n;
 }
 
@@ -78,7 +79,8 @@ TEST_F(TextloggerTest, MessageLineThatLooksLikeASeparatorIsAnEntryBoundary) {
 
 TEST_F(TextloggerTest, NewLimitKeepsLinesUntilTheNextEntry) {
   SetLogSize(100);
-  for (int i = 0; i < 5; ++i) LogText("entry");
+  for (int i = 0; i < 5; ++i)
+    LogText("entry");
   const int before = Lines(Log());
   SetLogSize(3);
   EXPECT_EQ(Lines(Log()), before);
@@ -97,7 +99,8 @@ TEST_F(TextloggerTest, CallsFromManyThreadsNeverBlockOrCorrupt) {
         GetLogText(s);
       }
     });
-  for (auto& t : threads) t.join();
+  for (auto& t : threads)
+    t.join();
   const std::string text = Log();
   EXPECT_LE(Lines(text), 256);
   EXPECT_EQ(text.rfind("_______  ", 0), 0u);

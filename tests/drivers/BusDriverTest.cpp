@@ -21,7 +21,8 @@ struct DriverHolder {
 TEST(ReceiveRing, AtMostNineFramesAreCountedAndTheTenthIsOverwritten) {
   TSemaphore received;
   TReceiveRing<int> ring(received);
-  for (int i = 1; i <= 9; ++i) EXPECT_TRUE(ring.Put(i));
+  for (int i = 1; i <= 9; ++i)
+    EXPECT_TRUE(ring.Put(i));
   EXPECT_EQ(received.GetCount(), 9);
   EXPECT_FALSE(ring.Put(10));  // stored in the free slot, not counted
   EXPECT_FALSE(ring.Put(11));  // overwrites it
@@ -64,10 +65,11 @@ TEST(BusDriver, SendFailsWhenTheTransmitterHangsAndTheFrameStillGoesOut) {
   DriverHolder d;
   d->SetStalled(true);
   TBusFrame f{3, 3, 0, 0};
-  EXPECT_FALSE(d->Send(f));       // put, but not transmitted within 500 ms
-  EXPECT_FALSE(d->PutFrame(f));   // the transmitter is still busy with the first
+  EXPECT_FALSE(d->Send(f));      // put, but not transmitted within 500 ms
+  EXPECT_FALSE(d->PutFrame(f));  // the transmitter is still busy with the first
   d->SetStalled(false);
-  for (int i = 0; i < 100 && d->Sent().empty(); ++i) Delay(5);
+  for (int i = 0; i < 100 && d->Sent().empty(); ++i)
+    Delay(5);
   EXPECT_EQ(d->Sent().size(), 1u);
 }
 

@@ -9,7 +9,9 @@ FakeDriver::FakeDriver(Device DeviceModel) : TBusDriver(true), device_(std::move
 
 FakeDriver::~FakeDriver() = default;
 
-void FakeDriver::Stop() { SafeTerminate(true, true, true); }
+void FakeDriver::Stop() {
+  SafeTerminate(true, true, true);
+}
 
 bool FakeDriver::PutFrame(const TBusFrame& Frame) {
   if (!TxIdleEvent.WaitFor(SendTimeoutMs)) return false;
@@ -33,7 +35,9 @@ bool FakeDriver::GetFrame(TBusFrame& Frame) {
   return true;
 }
 
-void FakeDriver::Inject(const TBusFrame& Frame) { ring_.Put(Frame); }
+void FakeDriver::Inject(const TBusFrame& Frame) {
+  ring_.Put(Frame);
+}
 
 std::vector<TBusFrame> FakeDriver::Sent() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -2,8 +2,12 @@
 
 namespace zo::test {
 
-ScriptedUi::ScriptedUi() { SetUi(this); }
-ScriptedUi::~ScriptedUi() { SetUi(nullptr); }
+ScriptedUi::ScriptedUi() {
+  SetUi(this);
+}
+ScriptedUi::~ScriptedUi() {
+  SetUi(nullptr);
+}
 
 void ScriptedUi::AnswerNext(TModalResult Answer) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -33,7 +37,8 @@ std::vector<ScriptedUi::Message> ScriptedUi::Messages() {
 std::vector<std::string> ScriptedUi::MessageTexts() {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> texts;
-  for (const Message& m : messages_) texts.push_back(m.Text);
+  for (const Message& m : messages_)
+    texts.push_back(m.Text);
   return texts;
 }
 
@@ -115,7 +120,11 @@ bool ScriptedUi::NextFileName(std::string& FileName) {
   return !FileName.empty();
 }
 
-bool ScriptedUi::OpenSettingsFileDialog(std::string& FileName) { return NextFileName(FileName); }
-bool ScriptedUi::SaveSettingsFileDialog(std::string& FileName) { return NextFileName(FileName); }
+bool ScriptedUi::OpenSettingsFileDialog(std::string& FileName) {
+  return NextFileName(FileName);
+}
+bool ScriptedUi::SaveSettingsFileDialog(std::string& FileName) {
+  return NextFileName(FileName);
+}
 
 }  // namespace zo::test

@@ -44,7 +44,8 @@ class IdleWorker : public TSafeThread {
 
  protected:
   void Execute() override {
-    while (!Terminated()) Delay(2);
+    while (!Terminated())
+      Delay(2);
   }
 
  private:
@@ -58,7 +59,8 @@ TEST(SafeThread, TerminateAgainstWorkerBlockedInSynchronize) {
     std::atomic<int> calls{0};
     std::atomic<bool> destroyed{false};
     auto* worker = new CallbackWorker(calls, destroyed);
-    while (!worker->InCallback) std::this_thread::yield();
+    while (!worker->InCallback)
+      std::this_thread::yield();
     const int before = calls.load();
     worker->SafeTerminate(true, true, true);
     EXPECT_TRUE(destroyed);
@@ -119,7 +121,8 @@ TEST(SafeThread, FreeWithoutWaitReturnsAtOnceAndTheThreadFreesItself) {
   std::atomic<bool> destroyed{false};
   auto* worker = new IdleWorker(destroyed);
   worker->SafeTerminate(true, false, true);
-  for (int i = 0; i < 1000 && !destroyed; ++i) Delay(1);
+  for (int i = 0; i < 1000 && !destroyed; ++i)
+    Delay(1);
   EXPECT_TRUE(destroyed);
 }
 
@@ -127,7 +130,8 @@ TEST(SafeThread, FreeWithoutWaitOnAnEndedThreadFreesItOnce) {
   std::atomic<bool> destroyed{false};
   auto* worker = new IdleWorker(destroyed);
   worker->Terminate();
-  while (worker->ExitCode() == STILL_ACTIVE) Delay(1);
+  while (worker->ExitCode() == STILL_ACTIVE)
+    Delay(1);
   worker->SafeTerminate(true, false, true);
   EXPECT_TRUE(destroyed);
 }
@@ -139,7 +143,8 @@ TEST(SafeThread, ExitCodeIs259WhileRunning) {
   worker->SetPriority(tpTimeCritical);  // best effort; must not fail or throw
   EXPECT_EQ(worker->Priority(), tpTimeCritical);
   worker->Terminate();
-  while (worker->ExitCode() == STILL_ACTIVE) Delay(1);
+  while (worker->ExitCode() == STILL_ACTIVE)
+    Delay(1);
   EXPECT_EQ(worker->ExitCode(), 0u);
   delete worker;
 }
