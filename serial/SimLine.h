@@ -11,7 +11,14 @@
 //   receiver set to space parity sees a parity error on a byte sent with mark parity); a byte sent
 //   without a parity bit carries the stop bit (1) where a parity bit would be; a parity bit of 0
 //   read by a receiver without parity is a framing error;
-// - break, RTS and DTR of the port side are visible to the peer.
+// - a receiver at another baud rate than the sender decodes one byte per byte sent: 0x00 when
+//   the receiver is faster than the sender, 0xFF when it is slower, always with a framing error
+//   (so garbage from a wrong speed is never mistaken for 0x11 or 'H');
+// - break, RTS and DTR of the port side are visible to the peer;
+// - in bus mode (a DL1 adapter on a 9-bit bus) every byte either side sends also reaches the
+//   sender's own receiver at the same moment as the other side's (the bus echo), and bytes of the
+//   two sides whose wire times overlap collide: both receivers get the bitwise AND of the values
+//   (the bus is dominant-low) with a framing error.
 // Every wait goes through the installed clock.
 //
 // Thread-safe: the port side is used by one thread at a time (as any port), the peer side by the
@@ -81,6 +88,9 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   std::uint64_t PeerWait(std::uint64_t Seen, TimePoint Deadline);
   // Ends every PeerWait at once (to stop a simulator thread).
   void Wake();
+
+  // Bus mode, see above. Off by default (a point-to-point line, as to a DL2).
+  void SetBusMode(bool On);
 
   // --- Faults ---
   // Unplugged: the port side's reads and writes fail as those of a vanished USB device (they
