@@ -1,0 +1,10 @@
+#include "drivers/SimpleDL2Drv.h"
+
+namespace zo {
+
+bool TSimpleDL2Driver::PutFrame(const TBusFrame& Frame) {
+  const TBusFrame to_default{Frame[0], Frame[1], Frame[2], 0xFF};
+  return TDL2Driver::PutFrame(to_default);
+}
+
+}  // namespace zo

@@ -1,0 +1,159 @@
+// A simulated DL2 interface adapter on the peer side of a simulated line, bridging to a simulated
+// device.
+//
+// It reacts only to what its hardware could see: bytes at its UART's baud rate with their error
+// flags, the sender's baud rate of the $55 sync bytes as its auto-baud detector measures it, and
+// the port's break, RTS and DTR lines. Its firmware is a state machine:
+//
+//   bootblock (old bootblock: echoes 'H' at 2400 baud)
+//     -- sync bytes at 115200 --> bootblock command (UART at 19200, waits for a letter)
+//     -- 'A' --> application starting -- boot time --> application (announces itself with 'V')
+//   badly programmed firmware: sends 0x11 at 19200 baud every 50 ms and nothing else.
+//
+// The application speaks the frame protocol at 2400 baud: adapter commands 'V' (four version
+// bytes, then 'W' in 9-bit mode), 'L' (LED-on, LED-blink), 'S' (panel state; answered with an
+// empty 'S') and, in 9-bit mode, 'W' (three bytes to the device, its three reply bytes back). In
+// ZOBus mode it echoes every addressed request byte for byte, as it hears it back from the bus,
+// hands it to the device, and returns the device's reply after its turnaround delay as
+// [address, sequence number, code, data low, data high], now and then with the LED bytes flagged
+// by bit 7 of the length byte. Its own answers are not echoed. A start sequence while the
+// application runs restarts it. With bus traffic on, other stations' frames (first body byte $20
+// or more, never a 0x11 or 'H' byte) pass about once a second.
+//
+// One worker thread; every wait goes through the clock (SimLine::PeerWait). Thread-safe.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "serial/SimLine.h"
+#include "sim/SimDevice.h"
+#include "threads/Clock.h"
+#include "threads/Thread.h"
+
+namespace zo::sim {
+
+enum class TDL2Variant {
+  NewBootblock,     // the application runs at power-on
+  OldBootblock,     // echoes 'H' until the start sequence wakes the application
+  BadlyProgrammed,  // sends 0x11 unprompted at 19200 baud, nothing else
+};
+
+enum class TDL2SimState {
+  Off,               // not powered (before Start)
+  Bootblock,         // the bootblock idles (old bootblock: echoes 'H')
+  BootblockCommand,  // sync bytes heard: the UART runs at 19200 and waits for a letter
+  Starting,          // 'A' received: the application boots
+  Application,       // the frame protocol at 2400 baud
+  ApplicationHung,   // the application answers nothing until the next start sequence
+  BadFirmware,       // badly programmed
+};
+
+struct TSimDL2Config {
+  TDL2Variant Variant = TDL2Variant::NewBootblock;
+  bool NineBit = false;  // mode "ZO 9 bit" ('W' after the version bytes)
+  std::int32_t FirmwareVersion = 1130118;
+  bool BusTraffic = false;  // other stations' frames about once a second
+  int TrafficIntervalMs = 1000;
+  int LedBytesEvery = 4;  // every n-th device reply carries the LED bytes; 0 never
+  std::uint8_t LedOn = 0x21;
+  std::uint8_t LedBlink = 0x00;
+  int BootMs = 150;         // from 'A' to the application's announcement
+  int CommandWaitMs = 300;  // how long the bootblock waits for its letter
+  std::uint32_t Seed = 1;
+};
+
+class SimDL2Adapter {
+ public:
+  // `Device` must outlive the adapter. Nothing happens before Start.
+  SimDL2Adapter(std::shared_ptr<SimLine> Line, SimDevice* Device, const TSimDL2Config& Config);
+  ~SimDL2Adapter();  // Stop
+  SimDL2Adapter(const SimDL2Adapter&) = delete;
+  SimDL2Adapter& operator=(const SimDL2Adapter&) = delete;
+
+  // Powers the adapter on and starts its thread.
+  void Start();
+  // Ends the thread and waits for it (at once; no wait is longer than 100 ms).
+  void Stop();
+
+  // While set, the adapter hears nothing and sends nothing (a loose cable); it then continues in
+  // the state it was in.
+  void SetSilent(bool Value);
+  // The application stops answering (and stops passing bus traffic) until the next start
+  // sequence restarts it.
+  void HangApplication();
+  void SetBusTraffic(bool On);
+  void SetLeds(std::uint8_t On, std::uint8_t Blink);
+
+  TDL2SimState State() const;
+  // How often the application has started (and announced itself).
+  int ApplicationStarts() const;
+  // Addressed requests (ZOBus) or 'W' commands (9-bit) passed to the device.
+  int RequestsPassed() const;
+  // How many adapter commands with this letter the application answered.
+  int CommandsAnswered(char Letter) const;
+  // The body of the last 'S' command (after $FF and 'S').
+  std::vector<std::uint8_t> LastStateCommand() const;
+  // Frames of other stations sent so far.
+  int TrafficFrames() const;
+
+ private:
+  class Worker;
+  struct TPending {
+    TimePoint Due;
+    std::vector<std::uint8_t> Frame;
+  };
+
+  void Run();
+  void PowerOn();
+  void OnByte(const TSimByte& Byte);
+  void OnApplicationByte(const TSimByte& Byte);
+  void OnPcFrame(const std::vector<std::uint8_t>& Frame);
+  void OnAdapterCommand(const std::vector<std::uint8_t>& Body);
+  void OnAddressedRequest(const std::vector<std::uint8_t>& Frame);
+  void RunDue(TimePoint Now);
+  TimePoint NextDue(TimePoint Now) const;
+  void EnterBootblockCommand(TimePoint Now);
+  void StartApplication(TimePoint Now);
+  void SendAnswer(std::vector<std::uint8_t> Body);
+  std::vector<std::uint8_t> TrafficFrame();
+  void ScheduleTraffic(TimePoint Now);
+  bool IsSyncByte(const TSimByte& Byte) const;
+
+  std::shared_ptr<SimLine> line_;
+  SimDevice* device_;
+  std::unique_ptr<Worker> worker_;
+
+  mutable std::mutex mutex_;  // guards everything below
+  TSimDL2Config config_;
+  TDL2SimState state_ = TDL2SimState::Off;
+  TDL2SimState resume_state_ = TDL2SimState::Bootblock;  // after a bootblock command timed out
+  bool silent_ = false;
+  std::mt19937 random_;
+
+  int sync_run_ = 0;
+  std::vector<std::uint8_t> rx_;
+  TimePoint last_rx_{};
+  std::deque<TPending> pending_;
+  std::optional<TimePoint> state_due_;  // end of boot, or of the wait for a bootblock letter
+  std::optional<TimePoint> traffic_due_;
+  std::optional<TimePoint> xon_due_;
+
+  int application_starts_ = 0;
+  int requests_passed_ = 0;
+  int replies_sent_ = 0;
+  int traffic_frames_ = 0;
+  int answered_[128] = {};
+  std::vector<std::uint8_t> last_state_command_;
+};
+
+// Human-readable state names for test messages.
+const char* ToString(TDL2SimState State);
+
+}  // namespace zo::sim
