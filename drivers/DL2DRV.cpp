@@ -217,11 +217,13 @@ void TDL2Driver::RestartAdapter() {
     // The driver thread answers within one pass (at most one read time-out or one Delay(50)).
     pause_changed_.Wait(lock, [this] { return PauseCount.load() != 0 && PauseAck.load(); });
   }
-  RunDL2StartSequence(*Port);
-  Port->SetLine(DL2Baud, 'N');
-  Port->SetReadTimeout(DL2ReadTimeoutMs);
-  Port->SetDtrCleared(false);
-  Port->Purge();
+  if (Port != nullptr) {
+    RunDL2StartSequence(*Port);
+    Port->SetLine(DL2Baud, 'N');
+    Port->SetReadTimeout(DL2ReadTimeoutMs);
+    Port->SetDtrCleared(false);
+    Port->Purge();
+  }
   SilenceCount.store(DL2SilencePasses);
   {
     std::lock_guard<std::mutex> lock(pause_mutex_);
