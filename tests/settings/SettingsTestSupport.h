@@ -121,7 +121,10 @@ inline void WriteBytes(const std::string& path, const std::string& data) {
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
+// The bytes of a regular file; empty for anything else (a pipe would block).
 inline std::string ReadBytes(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
