@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "adapter/Textlogger.h"
 #include "settings/VersionFile.h"
 
 namespace zo {
@@ -22,34 +23,42 @@ constexpr std::uint16_t CommittedPage = 0x2100;
 constexpr int Tries = 4;
 constexpr std::int32_t NotInVersion = -1;
 
-// The definitions of settings 1 to 25.
-const char* const Definitions[TSettingTable::Count] = {
-    "$FFFF W,S0.01,0",  // 1 mains voltage
-    "$FFFF W,S0.01,1",  // 2 mains current
-    "$FFFF W,S0.01,0",  // 3 inverter output voltage
-    "$FFFF W,S0.01,1",  // 4 inverter output current
-    "$FFFF W,S0.01,1",  // 5 DC voltage
-    "$FFFF W,S0.01,1",  // 6 DC voltage ripple
-    "$FFFF I,S0.01,0",  // 7 DC current, signed
-    "$FFFF W,S0.01,2",  // 8 absorption voltage
-    "$FFFF W,S0.01,2",  // 9 float voltage
-    "$FFFF 0",          // 10 charge current
-    "$FFFF 0",          // 11 inverter AC output voltage
-    "$FFFF S0.1,1",     // 12 shore current limit
-    "$FFFF S0.25,2",    // 13 repeated absorption time
-    "$FFFF 0",          // 14 repeated absorption interval
-    "$FFFF W,S0.01,2",  // 15 low battery alarm
-    "$FFFF W,S0.01,2",  // 16 high battery alarm
-    "$FFFF 0",          // 17 absorption time
-    "$FFFF 0",          // 18 charge characteristic
-    "$FFFF 0",          // 19 device-kind code (read only)
-    "$FFFF W,S0.01,2",  // 20 DC shut-down voltage
-    "$FFFF W,S0.01,2",  // 21 DC restart, above shut-down
-    "$FFFF 0",          // 22 number of slaves
-    "$FFFF 0",          // 23 phase mode
-    "$FFFF 0",          // 24 flag byte A
-    "$FFFF 0",          // 25 flag byte B
+// Settings 1 to 25: their definitions, and their names for the text log.
+const struct {
+  const char* Definition;
+  const char* Name;
+} Quantities[TSettingTable::Count] = {
+    {"$FFFF W,S0.01,0", "mains voltage"},
+    {"$FFFF W,S0.01,1", "mains current"},
+    {"$FFFF W,S0.01,0", "inverter voltage"},
+    {"$FFFF W,S0.01,1", "inverter current"},
+    {"$FFFF W,S0.01,1", "DC voltage"},
+    {"$FFFF W,S0.01,1", "DC ripple"},
+    {"$FFFF I,S0.01,0", "DC current"},
+    {"$FFFF W,S0.01,2", "absorption voltage"},
+    {"$FFFF W,S0.01,2", "float voltage"},
+    {"$FFFF 0", "charge current"},
+    {"$FFFF 0", "inverter output"},
+    {"$FFFF S0.1,1", "shore current limit"},
+    {"$FFFF S0.25,2", "repeated absorption time"},
+    {"$FFFF 0", "repeated absorption interval"},
+    {"$FFFF W,S0.01,2", "low battery alarm"},
+    {"$FFFF W,S0.01,2", "high battery alarm"},
+    {"$FFFF 0", "absorption time"},
+    {"$FFFF 0", "charge characteristic"},
+    {"$FFFF 0", "device kind"},
+    {"$FFFF W,S0.01,2", "DC shut-down"},
+    {"$FFFF W,S0.01,2", "DC restart"},
+    {"$FFFF 0", "number of slaves"},
+    {"$FFFF 0", "phase mode"},
+    {"$FFFF 0", "flag byte A"},
+    {"$FFFF 0", "flag byte B"},
 };
+
+void LogFailure(const char* operation, int n) {
+  LogText(std::string(operation) + ": " + Quantities[n - 1].Name + " (setting " +
+          std::to_string(n) + "): no success after " + std::to_string(Tries) + " tries");
+}
 
 // The polling order of the monitor values and the window labels that show them.
 const struct {
@@ -163,7 +172,7 @@ void InitSettings(std::string& ErrorText) {
   CommitAfterWrite = true;
   for (int n = 1; n <= TSettingTable::Count; ++n)
     SettingTable.settings_[static_cast<std::size_t>(n - 1)] =
-        std::make_unique<TSetting>(Definitions[n - 1]);
+        std::make_unique<TSetting>(Quantities[n - 1].Definition);
   for (const auto& entry : MonitorOrder)
     MonitorList.push_back(
         std::make_unique<TMonitorSetting>(&SettingTable[entry.Setting], nullptr, entry.Label));
@@ -230,8 +239,10 @@ bool SelectVersion(std::int32_t Number) {
 
 bool ReadSettings(TBusDriver* Driver) {
   bool all = true;
-  for (int n = SettingAbsorptionVoltage; n <= SettingFlagsB && all; ++n)
+  for (int n = SettingAbsorptionVoltage; n <= SettingFlagsB && all; ++n) {
     all = WithRetries(SettingTable[n], &TSetting::ReadFrom, Driver);
+    if (!all) LogFailure("Read settings", n);
+  }
   const std::int32_t kind = SettingTable[SettingDeviceKind].Value;
   IsInverterOnly = IsInverterFamily() && !(kind >= 120 && kind <= 136);
   return all;
@@ -245,17 +256,22 @@ bool WriteSettings(TBusDriver* Driver) {
     if (n == SettingDeviceKind) continue;
     TSetting& setting = SettingTable[n];
     all = WithRetries(setting, &TSetting::WriteTo, Driver);
+    if (!all) LogFailure("Write settings", n);
     if (all && setting.IsPresent() && setting.Address >= CommittedPage) held = &setting;
   }
   CommitAfterWrite = true;
   if (!all) return false;
   TSetting& last = SettingTable[SettingFlagsB];
-  if (!WithRetries(last, &TSetting::WriteTo, Driver)) return false;
+  if (!WithRetries(last, &TSetting::WriteTo, Driver)) {
+    LogFailure("Write settings", SettingFlagsB);
+    return false;
+  }
   // The commit normally follows setting 25. A version without setting 25 in the committed page
   // still owes the device the commit of the writes it holds.
   if (held != nullptr && !(last.IsPresent() && last.Address >= CommittedPage)) {
     for (int attempt = 0; attempt < Tries; ++attempt)
       if (held->WriteCommit(Driver)) return true;
+    LogText("Write settings: the commit frame failed after " + std::to_string(Tries) + " tries");
     return false;
   }
   return true;

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
 #include <set>
 
+#include "adapter/TextTool.h"
 #include "settings/SettingsFile.h"
 #include "tests/settings/SettingsTestSupport.h"
 #include "tests/support/ScriptedUi.h"
@@ -128,6 +128,22 @@ TEST(Robustness, VersionFileVariants) {
   SetVersionFileFolder("");
 }
 
+// The messages a load may end with (an existing file always opens).
+bool IsDesigned(const std::string& message) {
+  if (message.empty() || message == "EFile corrupted!\rSettings set to default!" ||
+      message == "IThere was 1 setting out of bounds.\rThis setting is changed to a valid value.")
+    return true;
+  const std::string head = "IThere were ";
+  const std::string tail = " settings out of bounds.\rThese settings are changed to valid values.";
+  if (message.size() <= head.size() + tail.size() || message.rfind(head, 0) != 0 ||
+      message.compare(message.size() - tail.size(), tail.size(), tail) != 0)
+    return false;
+  const std::string count = message.substr(head.size(), message.size() - head.size() - tail.size());
+  std::int32_t n = 0;
+  return count.find_first_not_of("0123456789") == std::string::npos && TryStrToInt(count, n) &&
+         n >= 2 && n <= 30;
+}
+
 class RobustSettingsFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -146,12 +162,7 @@ class RobustSettingsFile : public ::testing::Test {
     std::string message;
     LoadSettingsFile(file, message);
     EXPECT_EQ(ReadBytes(file), data);
-    static const std::regex designed(
-        "|EFile corrupted!\rSettings set to default!"
-        "|IThere was 1 setting out of bounds\\.\rThis setting is changed to a valid value\\."
-        "|IThere were ([2-9]|[12][0-9]|30) settings out of bounds\\.\rThese settings are "
-        "changed to valid values\\.");
-    EXPECT_TRUE(std::regex_match(message, designed)) << message;
+    EXPECT_TRUE(IsDesigned(message)) << message;
     return message;
   }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "adapter/Textlogger.h"
 #include "tests/settings/SettingsTestSupport.h"
 #include "tests/support/ScriptedUi.h"
 
@@ -228,7 +229,12 @@ TEST(SettingsTransfer, ReadStopsAtTheFirstSettingThatFailsFourTimes) {
   SettingTable[SettingRepeatedAbsorptionTime].Value = 77;
   SettingTable[SettingDeviceKind].Value = 100;
   driver.Log.clear();
+  SetLogSize(16);
   EXPECT_FALSE(ReadSettings(&driver));
+  std::string log;
+  GetLogText(log);
+  SetLogSize(0);
+  EXPECT_NE(log.find("Read settings: shore current limit (setting 12)"), std::string::npos);
   // 8 to 11 once, 12 four times, nothing after it.
   EXPECT_EQ(driver.Log.size(), 4u + 4u);
   EXPECT_TRUE(SettingTable[SettingShoreCurrent].ReadFailed);
