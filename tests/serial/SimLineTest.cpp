@@ -98,20 +98,6 @@ TEST(SimLine, NinthBitAndParityErrors) {
   }
 }
 
-TEST(SimLine, ErrorsBelongToTheByteThatCarriedThem) {
-  Line l(1200, 'S', 'S');
-  const std::uint8_t marked = 0x02, plain[] = {0x00, 0x00, 0xFE};
-  l.line->PeerWriteWithParity(&marked, 1, 'M');
-  l.line->PeerWriteWithParity(plain, 3, 'S');
-  std::uint32_t errors = 0;
-  EXPECT_EQ(l.PortByte(errors), 0x02);
-  EXPECT_EQ(errors, CE_RXPARITY);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(l.PortByte(errors), plain[i]);
-    EXPECT_EQ(errors, 0u);
-  }
-}
-
 TEST(SimLine, AnotherBaudRateGarblesWithAFramingError) {
   Line l(2400);
   const std::uint8_t probe[] = {0x11, 'H'};
@@ -258,20 +244,6 @@ TEST(SimLine, SeededCorruptionFlipsOneBitPerByte) {
   };
   EXPECT_EQ(run(7), run(7));
   EXPECT_NE(run(7), run(8));
-}
-
-TEST(SimLine, TapSeesBothDirectionsWithTheSendersSettings) {
-  Line l(2400, 'M', 'S');
-  std::vector<std::tuple<bool, int, int, char>> seen;
-  l.line->SetTap([&](bool FromPort, std::uint8_t Value, std::int32_t Baud, char Parity, TimePoint) {
-    seen.emplace_back(FromPort, Value, Baud, Parity);
-  });
-  const std::uint8_t a = 0x10, b = 0x20;
-  l.port->Write(&a, 1);
-  l.line->PeerWrite(&b, 1);
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0], std::make_tuple(true, 0x10, 2400, 'M'));
-  EXPECT_EQ(seen[1], std::make_tuple(false, 0x20, 2400, 'S'));
 }
 
 TEST(SimLine, BusModeEchoesEveryByteToItsSender) {
