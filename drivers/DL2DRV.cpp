@@ -78,7 +78,9 @@ void RunDL2StartSequence(TRS232o& Port) {
   Delay(50);
 }
 
-TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode)
+TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode) : TDL2Driver(APort, AMode, true) {}
+
+TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode, bool StartThread)
     : TBusDriver(true), Port(APort), Mode(AMode) {
   // PauseCount is 1 and PauseAck True until the thread runs: a restart here needs no handshake.
   if (Port != nullptr && Port->PortNumber != 0) {
@@ -91,6 +93,10 @@ TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode)
   } else {
     SetPortClosed(true);
   }
+  if (StartThread) StartDriverThread();
+}
+
+void TDL2Driver::StartDriverThread() {
   SetPriority(tpTimeCritical);
   Resume();
   std::lock_guard<std::mutex> lock(pause_mutex_);
@@ -325,21 +331,23 @@ bool TDL2Driver::ProcessFrame() {
   if (n == 0) return true;
 
   if (body[0] == 0xFF) {
-    ReplyEvent.Set();
-    if (n < 2) return true;
-    switch (body[1]) {
-      case 'V':
-        Mode.store(n >= 7 && body[6] == 'W' ? 2 : 1);
-        break;
-      case 'L':
-        if (n >= 4) LedState.store(static_cast<std::uint16_t>(body[2] | (body[3] << 8)));
-        break;
-      case 'W':
-        if (n >= 5) QueueReceived(body + 2, 0);
-        break;
-      default:
-        break;
+    if (n >= 2) {
+      switch (body[1]) {
+        case 'V':
+          Mode.store(n >= 7 && body[6] == 'W' ? 2 : 1);
+          break;
+        case 'L':
+          if (n >= 4) LedState.store(static_cast<std::uint16_t>(body[2] | (body[3] << 8)));
+          break;
+        case 'W':
+          if (n >= 5) QueueReceived(body + 2, 0);
+          break;
+        default:
+          break;
+      }
     }
+    // Signalled only once the answer is in place: GetLedState reads the LED state on it.
+    ReplyEvent.Set();
     return true;
   }
 

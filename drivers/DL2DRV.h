@@ -127,6 +127,13 @@ class TDL2Driver : public TBusDriver {
   std::uint32_t Transmissions() const { return transmissions_.load(); }
 
  protected:
+  // For descendants: the same set-up without starting the thread; the descendant calls
+  // StartDriverThread at the end of its own constructor, so that the thread never runs on an
+  // object still under construction.
+  TDL2Driver(TRS232o* Port, std::uint8_t Mode, bool StartThread);
+  // Time-critical priority, Resume, and PauseCount := 0.
+  void StartDriverThread();
+
   void Execute() override;
 
   // Prepares an adapter command ($FF, Letter, Data); the mode rules and the wait as PutFrame.

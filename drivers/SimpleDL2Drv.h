@@ -7,7 +7,8 @@ namespace zo {
 
 class TSimpleDL2Driver : public TDL2Driver {
  public:
-  using TDL2Driver::TDL2Driver;
+  // As TDL2Driver's.
+  TSimpleDL2Driver(TRS232o* Port, std::uint8_t Mode);
 
   // Ignores the client's device address (byte 3) and passes [Frame[0], Frame[1], Frame[2], $FF]
   // to TDL2Driver::PutFrame, so that a request in mode 1 always carries GetAddress (the address

@@ -27,7 +27,9 @@ Bytes Framed(const Bytes& Body, bool Leds = false) {
 }
 
 struct TestDL2Driver : TDL2Driver {
-  using TDL2Driver::TDL2Driver;
+  TestDL2Driver(TRS232o* Port, std::uint8_t Mode) : TDL2Driver(Port, Mode, false) {
+    StartDriverThread();
+  }
   void SetSeqCounter(std::uint8_t Value) { SeqCounter.store(Value); }
 };
 

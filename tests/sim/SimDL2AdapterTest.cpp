@@ -50,6 +50,9 @@ class SimDL2 : public ::testing::Test {
   template <class Driver = TSimpleDL2Driver>
   Driver* Connect(std::uint8_t Mode) {
     EXPECT_TRUE(WaitUntil([&] { return adapter_->State() == TDL2SimState::Application; }));
+    port_->SetReadTimeout(50);  // let the power-on announcement pass, as detection would
+    while (!ReadBytes(1).empty()) {
+    }
     auto* d = new Driver(port_, Mode);
     driver_ = d;
     port_ = nullptr;  // the driver owns it
@@ -118,12 +121,12 @@ TEST_F(SimDL2, EchoThatPassesThePlainChecksumIsNotTheReply) {
 TEST_F(SimDL2, OtherStationsTrafficIsNotQueued) {
   TSimDL2Config config;
   config.BusTraffic = true;
-  config.TrafficIntervalMs = 60;
+  config.TrafficIntervalMs = 100;
   Start(config);
   TSimpleDL2Driver* d = Connect(1);
-  for (int i = 0; i < 6; ++i)
+  for (int i = 0; i < 4; ++i)
     EXPECT_EQ(ReadSoftwareVersion(*d), kVersion);
-  EXPECT_GT(adapter_->TrafficFrames(), 3);
+  EXPECT_GT(adapter_->TrafficFrames(), 2);
 }
 
 TEST_F(SimDL2, OldBootblockEchoesHUntilTheStartSequenceWakesTheApplication) {
