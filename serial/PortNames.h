@@ -21,11 +21,25 @@ struct TPortInfo {
 // /dev/ttyUSB*, then /dev/ttyACM*, each by its own number. ZO_COM<n> overrides do not appear.
 std::vector<TPortInfo> EnumerateSerialPorts();
 
+// EnumerateSerialPorts over the given folders (normally /sys/class/tty, /dev and
+// /dev/serial/by-id). A port counts when its sysfs entry has a device behind it and is not a
+// virtual terminal; a UART port also needs a known UART type (sysfs "type", else TIOCGSERIAL on
+// the device; a port whose type cannot be read is kept). The description is the USB
+// manufacturer and product, else the port's name in the by-id folder.
+std::vector<TPortInfo> EnumerateSerialPortsIn(const std::string& SysClassTty,
+                                              const std::string& DevDir,
+                                              const std::string& ByIdDir);
+
 // The device path of port `Port`: ZO_COM<n> when set, else the enumerated port; empty when none.
 std::string PortDevicePath(std::uint8_t Port);
 
 // Opens the device behind port `Port`: a simulated line bound to the number, else the device of
 // PortDevicePath. Null when it cannot be opened; `Why` then tells the reason (for the text log).
 std::unique_ptr<SerialBackend> OpenSerialDevice(std::uint8_t Port, std::string& Why);
+
+// Why opening the device `Path` failed with errno `Error`, in words a user can act on (for a
+// lack of permission: whether the user is missing from the device's group, normally dialout, or
+// only this login session is).
+std::string ExplainOpenFailure(const std::string& Path, int Error);
 
 }  // namespace zo

@@ -18,7 +18,10 @@
 // - in bus mode (a DL1 adapter on a 9-bit bus) every byte either side sends also reaches the
 //   sender's own receiver at the same moment as the other side's (the bus echo), and bytes of the
 //   two sides whose wire times overlap collide: both receivers get the bitwise AND of the values
-//   (the bus is dominant-low) with a framing error.
+//   (the bus is dominant-low) with a framing error (each colliding byte still arrives, as that
+//   AND);
+// - bytes the peer sends while the port side is closed or unplugged reach no port (a closed
+//   port's receiver hears nothing); opening the port side starts with an empty input.
 // Every wait goes through the installed clock.
 //
 // Thread-safe: the port side is used by one thread at a time (as any port), the peer side by the
@@ -110,6 +113,7 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   void SetTap(TapFunction Tap);
 
  private:
+  friend class SimPortSide;  // the port side's backend, in SimLine.cpp
   explicit SimLine(const std::string& Name);
   struct State;
   std::unique_ptr<State> state_;

@@ -1,0 +1,100 @@
+// The one background thread that holds the connection to the target device.
+//
+// While the window does not need the bus it loops: get a driver by interface detection (on the
+// main thread, through a synchronised call, since detection may ask questions), read the target's
+// software version, then poll the monitor values one per pass, each cycle ending with a
+// keep-alive frame. More than ten failures without a successful read forget the version, so that
+// it is read again.
+//
+// The window borrows the bus with the pause handshake: it sets PauseRequested and waits until
+// Paused; the thread acknowledges at the top of its next pass (after its current transaction)
+// and then looks again every 20 ms. While paused, only the window uses Driver, OpenPort and
+// ResetVersion.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "drivers/ExtendedBusdrv.h"
+#include "serial/RS232o.h"
+#include "settings/Settings.h"
+#include "threads/Sema.h"
+
+namespace zo {
+
+// The monitor values to poll, in polling order.
+using TMonitorList = std::vector<std::unique_ptr<TMonitorSetting>>;
+
+// The thread's states, as its fields make them.
+enum class TBusState { Paused, NoInterface, NoTarget, Monitoring };
+
+class TBusThread : public TSafeThread {
+ public:
+  // The thread runs when the constructor returns, with a closed port (so it stays without
+  // interface until OpenPort). The monitor list and the firmware image belong to the caller and
+  // must outlive the thread; `FirmwareStream` may be null (no firmware check).
+  TBusThread(TMonitorList* MonitorList, std::istream* FirmwareStream,
+             std::int32_t FirmwareVersion);
+  // Stops and frees the driver (which frees its port), or frees the port.
+  ~TBusThread() override;
+
+  // OverruledVersion when it is >= 0, else DetectedVersion; -1 when none.
+  std::int32_t EffectiveVersion() const;
+  // The pause was requested and the thread has acknowledged it.
+  bool Paused() const;
+  // Forgets the detected version (only while paused).
+  void ResetVersion() { detected_version_.store(-1); }
+
+  // Only while paused: stops the driver, replaces the port with a new one opened as
+  // Open(PortNumber, 1200 baud, 'N', 1024, 1024) and, when it opened, runs detection at once and
+  // returns True (whether or not an adapter was found). A port that cannot be opened shows
+  // "Cannot open port: COM<n>" and returns False. False without doing anything when not paused.
+  bool OpenPort(std::uint8_t PortNumber);
+  // As OpenPort, on a device the caller opened (the command line's device paths).
+  bool OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber);
+
+  void SetPauseRequested(bool Value);
+  bool PauseRequested() const;
+  bool PauseAcknowledged() const;
+
+  std::int32_t OverruledVersion() const { return overruled_version_.load(); }
+  void SetOverruledVersion(std::int32_t Value) { overruled_version_.store(Value); }
+  std::int32_t DetectedVersion() const { return detected_version_.load(); }
+
+  // The driver; the window uses it directly, only while paused.
+  TBusDriver* Driver() const { return driver_.load(); }
+
+  TBusState State() const;
+
+ protected:
+  void Execute() override;
+
+ private:
+  void CreateDriver();
+  void UpdateMonitorLabel();
+  void StopDriver();
+
+  std::uint8_t ErrorCount = 0;
+  std::istream* FirmwareStream;
+  std::int32_t FirmwareVersion;
+  TMonitorList* MonitorList;
+  std::int32_t MonitorIndex = 0;
+  TBusFrame KeepAliveFrame{3, 3, 0, 0};
+
+  std::atomic<std::int32_t> detected_version_{-1};
+  std::atomic<std::int32_t> overruled_version_{-1};
+  std::unique_ptr<TRS232o> port_;
+  std::atomic<TBusDriver*> driver_{nullptr};
+
+  // The two handshake flags change together under this lock, so the thread can never have read
+  // "no pause requested" while the window already sees a stale acknowledgement.
+  mutable std::mutex pause_mutex_;
+  bool pause_requested_ = false;
+  bool pause_acknowledged_ = false;
+};
+
+}  // namespace zo
