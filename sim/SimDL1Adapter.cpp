@@ -53,7 +53,8 @@ void SimDL1Adapter::SetChatter(bool On) {
   line_->Wake();
 }
 
-void SimDL1Adapter::CollideWithNextTransmission() {
+void SimDL1Adapter::CollideWithNextTransmission(std::uint8_t Byte) {
+  collide_byte_.store(Byte);
   collide_armed_.store(true);
   line_->Wake();
 }
@@ -81,7 +82,7 @@ void SimDL1Adapter::Execute() {
     // keys up on RTS can: its byte goes out while the PC's first byte is still on the wire.
     if (collide_armed_.load() && line_->PortRts()) {
       collide_armed_.store(false);
-      const std::uint8_t start = 0x00;
+      const std::uint8_t start = collide_byte_.load();
       line_->PeerWriteWithParity(&start, 1, 'M');
       own_until_ = line_->PeerTransmitEnd();
       collisions_made_.fetch_add(1);

@@ -53,8 +53,9 @@ class SimDL1Adapter final : public TThread {
   void Stop();
 
   void SetChatter(bool On);
-  // The other station puts a byte on the bus as soon as the PC's RTS is (or next goes) up.
-  void CollideWithNextTransmission();
+  // The other station puts `Byte` (marked) on the bus as soon as the PC's RTS is (or next goes)
+  // up. On the dominant-low bus a $FF leaves the PC's byte as it was, apart from the framing error.
+  void CollideWithNextTransmission(std::uint8_t Byte = 0x00);
 
   // Observation for tests and traces.
   int RequestsSeen() const { return requests_seen_.load(); }  // valid frames of the PC
@@ -80,6 +81,7 @@ class SimDL1Adapter final : public TThread {
   TSimDL1Config config_;
   std::atomic<bool> chatter_on_;
   std::atomic<bool> collide_armed_{false};
+  std::atomic<std::uint8_t> collide_byte_{0};
   std::atomic<bool> chatter_changed_{false};
   std::mutex stop_mutex_;
   bool stopped_ = false;
