@@ -83,8 +83,9 @@ void SimDL1Adapter::Execute() {
     if (collide_armed_.load() && line_->PortRts()) {
       collide_armed_.store(false);
       const std::uint8_t start = collide_byte_.load();
+      const TimePoint at = Now();
       line_->PeerWriteWithParity(&start, 1, 'M');
-      own_until_ = line_->PeerTransmitEnd();
+      Transmitted(at);
       collisions_made_.fetch_add(1);
     }
 
@@ -102,7 +103,8 @@ void SimDL1Adapter::Take(const TSimByte& Byte) {
   last_activity_ = std::max(last_activity_, Byte.Arrival);
   // Our own bytes come back from the bus; they are no request. A PC byte that overlapped one of
   // ours arrives garbled in the same window.
-  if (Byte.Arrival <= own_until_ || Byte.FramingError) {
+  const bool own = Byte.Arrival > own_from_ && Byte.Arrival <= own_until_;
+  if (own || Byte.FramingError) {
     frame_index_ = 0;
     return;
   }
@@ -128,9 +130,15 @@ void SimDL1Adapter::FrameReceived(TimePoint End) {
   reply_at_ = After(End, device_->TurnaroundMs());
 }
 
-void SimDL1Adapter::SendReply() {
-  WriteFrame(*line_, (*reply_)[0], (*reply_)[1], (*reply_)[2]);
+void SimDL1Adapter::Transmitted(TimePoint WriteTime) {
+  if (own_until_ < WriteTime) own_from_ = WriteTime;
   own_until_ = line_->PeerTransmitEnd();
+}
+
+void SimDL1Adapter::SendReply() {
+  const TimePoint at = Now();
+  WriteFrame(*line_, (*reply_)[0], (*reply_)[1], (*reply_)[2]);
+  Transmitted(at);
   reply_.reset();
   replies_sent_.fetch_add(1);
 }
@@ -147,16 +155,18 @@ void SimDL1Adapter::MaybeChatter(TimePoint Now) {
     next_chatter_ = After(reply_at_, config_.QuietBeforeChatterMs);
     return;
   }
-  const TimePoint quiet_from = After(last_activity_, config_.QuietBeforeChatterMs);
+  const TimePoint quiet_from =
+      After(std::max(last_activity_, own_until_), config_.QuietBeforeChatterMs);
   if (Now < quiet_from) {
     next_chatter_ = quiet_from;
     return;
   }
   std::uniform_int_distribution<int> byte(0, 255);
   const auto code = static_cast<std::uint8_t>(0xA0 + byte(random_) % 32);
-  WriteFrame(*line_, code, static_cast<std::uint8_t>(byte(random_)),
-             static_cast<std::uint8_t>(byte(random_)));
-  own_until_ = line_->PeerTransmitEnd();
+  const auto low = static_cast<std::uint8_t>(byte(random_));
+  const auto high = static_cast<std::uint8_t>(byte(random_));
+  WriteFrame(*line_, code, low, high);
+  Transmitted(Now);
   chatter_sent_.fetch_add(1);
   ScheduleChatter(Now);
 }

@@ -72,6 +72,8 @@ class SimDL1Adapter final : public TThread {
  private:
   void Take(const TSimByte& Byte);
   void FrameReceived(TimePoint End);
+  // Notes the bytes just queued (from `WriteTime` on) as our own, so that their echo is skipped.
+  void Transmitted(TimePoint WriteTime);
   void SendReply();
   void MaybeChatter(TimePoint Now);
   void ScheduleChatter(TimePoint From);
@@ -89,8 +91,10 @@ class SimDL1Adapter final : public TThread {
   // Simulator thread only.
   std::mt19937 random_;
   std::array<std::uint8_t, 4> frame_{};
-  int frame_index_ = 0;        // bytes of the frame being assembled; 0: waiting for a mark
-  TimePoint own_until_{};      // bytes arriving until then are the echo of our own
+  int frame_index_ = 0;  // bytes of the frame being assembled; 0: waiting for a mark
+  // Bytes arriving after own_from_ and until own_until_ are the echo of our own.
+  TimePoint own_from_{};
+  TimePoint own_until_{};
   TimePoint last_activity_{};  // arrival of the last byte on the bus
   std::optional<TReplyBytes> reply_;
   TimePoint reply_at_{};

@@ -278,10 +278,9 @@ class DL1Line : public ::testing::Test {
     line_->PeerSetLine(1200, 'S');
     line_->SetTap(
         [this](bool FromPort, std::uint8_t Value, std::int32_t Baud, char Parity, TimePoint Start) {
-          if (!FromPort) return;
-          std::lock_guard<std::mutex> lock(tap_mutex_);
           const bool rts = line_->PortRts();
-          from_port_.push_back({Value, Baud, Parity, Start, rts});
+          std::lock_guard<std::mutex> lock(tap_mutex_);
+          (FromPort ? from_port_ : from_peer_).push_back({Value, Baud, Parity, Start, rts});
         });
     auto port = std::make_unique<TRS232o>();
     ASSERT_TRUE(port->OpenBackend(line_->OpenPortSide(), 1, 1200, 'N', 1024, 1024));
@@ -318,6 +317,7 @@ class DL1Line : public ::testing::Test {
   TDL1Driver* driver_ = nullptr;
   std::mutex tap_mutex_;
   std::vector<TTapped> from_port_;
+  std::vector<TTapped> from_peer_;
 };
 
 TEST_F(DL1Line, AFrameGoesOutMarkedIsCheckedByItsEchoAndIsNeverQueued) {
@@ -352,6 +352,25 @@ TEST_F(DL1Line, AFrameGoesOutMarkedIsCheckedByItsEchoAndIsNeverQueued) {
   TBusFrame q{5, 0, 0, 0xFF};
   EXPECT_FALSE(driver_->Request(q));
   EXPECT_EQ(q, (TBusFrame{5, 0, 0, 0xFF}));
+}
+
+TEST_F(DL1Line, AFrameStartsOnlyAfterAnIdleTickOnTheBus) {
+  // Another station's bytes keep the bus busy for about 180 ms; the PC's frame must wait for 16 ms
+  // of silence after them.
+  const std::vector<std::uint8_t> busy(20, 0x55);
+  line_->PeerWriteWithParity(busy.data(), static_cast<int>(busy.size()), 'S');
+  TBusFrame f{3, 3, 0, 0xFF};
+  ASSERT_TRUE(driver_->Send(f));
+  const std::vector<TTapped> sent = FromPort();
+  std::vector<TTapped> peer;
+  {
+    std::lock_guard<std::mutex> lock(tap_mutex_);
+    peer = from_peer_;
+  }
+  ASSERT_FALSE(sent.empty());
+  ASSERT_EQ(peer.size(), busy.size());
+  const double quiet = MillisecondsBetween(peer.back().Start, sent.front().Start) - kByteMs;
+  EXPECT_GE(quiet, DL1ReadTimeoutMs - 0.1);
 }
 
 TEST_F(DL1Line, AMissingEchoAbortsTheFrameAndTheDriverRecovers) {
