@@ -1,0 +1,139 @@
+#include "settings/SettingsFile.h"
+
+#include <cstdint>
+
+#include "settings/AtomicFile.h"
+#include "settings/Settings.h"
+
+namespace zo {
+
+namespace {
+
+constexpr std::int32_t FlagSet = 0xAAAA;
+constexpr std::int32_t FlagClear = 0x5555;
+constexpr std::int32_t Marker12Volt = 0xAAAA;
+constexpr std::int32_t Marker24Volt = 0x5555;
+
+// Records 1 to 15, in file order.
+constexpr int StoredSettings[] = {8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 22, 23};
+// Records 16 to 29.
+constexpr int StoredFlags[] = {26, 27, 28, 29, 30, 31, 32, 34, 35, 36, 37, 38, 39, 40};
+// The settings a voltage-class conversion halves or doubles.
+constexpr int VoltageSettings[] = {8, 9, 15, 16, 20, 21};
+
+// Sums in 32-bit two's-complement arithmetic.
+std::int32_t WrapAdd(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+class TRecordWriter {
+ public:
+  void Put(std::int32_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+      data_ += static_cast<char>((v >> (8 * i)) & 0xFF);
+    sum_ = WrapAdd(sum_, value);
+  }
+  void PutSum() { Put(sum_); }
+  const std::string& Data() const { return data_; }
+
+ private:
+  std::string data_;
+  std::int32_t sum_ = 0;
+};
+
+class TRecordReader {
+ public:
+  explicit TRecordReader(const std::string& data) : data_(data) {}
+  std::int32_t Get() {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+      v = (v << 8) | static_cast<std::uint8_t>(data_[pos_ + static_cast<std::size_t>(i)]);
+    pos_ += 4;
+    sum_ = WrapAdd(sum_, static_cast<std::int32_t>(v));
+    return static_cast<std::int32_t>(v);
+  }
+  std::int32_t Sum() const { return sum_; }
+
+ private:
+  const std::string& data_;
+  std::size_t pos_ = 0;
+  std::int32_t sum_ = 0;
+};
+
+// True when every record before the checksum sums to it.
+bool ChecksumMatches(const std::string& data) {
+  TRecordReader reader(data);
+  for (int r = 0; r < 30; ++r)
+    reader.Get();
+  const std::int32_t sum = reader.Sum();
+  return reader.Get() == sum;
+}
+
+}  // namespace
+
+void SaveSettingsFile(const std::string& FileName, std::string& Message) {
+  TRecordWriter writer;
+  for (int n : StoredSettings)
+    writer.Put(SettingTable[n].Value);
+  for (int item : StoredFlags)
+    writer.Put(GetFlag(static_cast<std::uint8_t>(item)) ? FlagSet : FlagClear);
+  writer.Put(Is12VoltSystem ? Marker12Volt : Marker24Volt);
+  writer.PutSum();
+  if (AtomicWriteFile(FileName, writer.Data()))
+    Message.clear();
+  else
+    Message = "Error creating file: " + FileName;
+}
+
+void LoadSettingsFile(const std::string& FileName, std::string& Message) {
+  Message.clear();
+  std::string data;
+  const TReadResult read = ReadFileStart(FileName, SettingsFileBytes, data);
+  if (read == TReadResult::CannotOpen) {
+    Message = "ECannot open file: " + FileName;
+    return;
+  }
+  // A short file or a wrong checksum: nothing of the file is taken.
+  if (data.size() < SettingsFileBytes || !ChecksumMatches(data)) {
+    Message = "EFile corrupted!\rSettings set to default!";
+    SetDefaults();
+    return;
+  }
+
+  TRecordReader reader(data);
+  for (int n : StoredSettings)
+    SettingTable[n].Value = reader.Get();
+  for (int item : StoredFlags)
+    SetFlag(static_cast<std::uint8_t>(item), reader.Get() == FlagSet);
+  const std::int32_t marker = reader.Get();
+  for (int n : VoltageSettings) {
+    std::int32_t& value = SettingTable[n].Value;
+    if (Is12VoltSystem && marker == Marker24Volt)
+      value >>= 1;
+    else if (!Is12VoltSystem && marker == Marker12Volt)
+      value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 1);
+  }
+
+  int count = 0;
+  for (int n = SettingAbsorptionVoltage; n <= SettingPhaseMode; ++n) {
+    if (n == SettingDeviceKind) continue;
+    GetBounds(static_cast<std::uint8_t>(n));
+    std::int32_t& value = SettingTable[n].Value;
+    if (value < BoundMin) {
+      value = BoundMin;
+      ++count;
+    }
+    if (value > BoundMax) {
+      value = BoundMax;
+      ++count;
+    }
+  }
+  if (count == 1)
+    Message = "IThere was 1 setting out of bounds.\rThis setting is changed to a valid value.";
+  else if (count > 1)
+    Message = "IThere were " + std::to_string(count) +
+              " settings out of bounds.\rThese settings are changed to valid values.";
+}
+
+}  // namespace zo

@@ -1,0 +1,31 @@
+// Settings files (".zsf"): the user-changeable settings and option flags, so that they can be
+// loaded again later, also into a device of another voltage class.
+//
+// 31 signed 32-bit integers, little-endian, 124 bytes, no header: the raw values of settings 8 to
+// 18 and 20 to 23; the flags 26 to 32 and 34 to 40 as $AAAA (set) or $5555 (clear, also when the
+// version lacks the option); the voltage-class marker ($AAAA written for a 12 V model, $5555 for a
+// 24 V model); and the wrapping sum of the 30 records before it. No software version is stored: a
+// file is interpreted against the version current when it is loaded.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zo {
+
+constexpr std::size_t SettingsFileBytes = 124;
+
+// Writes the settings of the current version to `FileName`. The new file replaces an existing one
+// in one step, so a failed save leaves the old file as it was. `Message` is empty on success,
+// otherwise "Error creating file: " + FileName (shown as an error).
+void SaveSettingsFile(const std::string& FileName, std::string& Message);
+
+// Reads `FileName` (opened read-only, never changed) into the settings model, converts the
+// voltages between 12 V and 24 V files, and clamps every value to the current version's bounds.
+// `Message` is empty, or a kind letter ('E' error box, 'I' information box) and the text:
+// "ECannot open file: " + name (settings unchanged); "EFile corrupted!\rSettings set to default!"
+// for a wrong checksum or a file shorter than 124 bytes (settings set to defaults); or the
+// information that n settings were out of bounds. Bytes after the first 124 are ignored.
+void LoadSettingsFile(const std::string& FileName, std::string& Message);
+
+}  // namespace zo

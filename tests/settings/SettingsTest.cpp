@@ -1,0 +1,518 @@
+#include "settings/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include "adapter/Textlogger.h"
+#include "tests/settings/SettingsTestSupport.h"
+#include "tests/support/ScriptedUi.h"
+
+namespace zo::test {
+namespace {
+
+class RecordingLabel final : public TValueLabel {
+ public:
+  void SetCaption(const std::string& Text) override { Captions.push_back(Text); }
+  std::vector<std::string> Captions;
+};
+
+TEST(SettingsModel, BuiltFromTheTableBesideTheProgram) {
+  // The program's own VERSION.DAT (generated from data/versions.txt) holds the built-in records.
+  std::string error;
+  InitSettings(error);
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(VersionList.size(), BuiltInVersionRecords().size());
+  for (std::size_t i = 0; i < VersionList.size(); ++i)
+    EXPECT_EQ(VersionList[i]->Record(), BuiltInVersionRecords()[i]);
+  EXPECT_EQ(CurrentVersion, nullptr);
+
+  // Settings start present-less, readable, and with the kinds and scales of their definitions.
+  for (int n = 1; n <= 25; ++n) {
+    EXPECT_FALSE(SettingTable[n].IsPresent()) << n;
+    EXPECT_FALSE(SettingTable[n].ReadFailed) << n;
+  }
+  EXPECT_EQ(SettingTable[SettingIdc].Kind, TVariable::KindSignedWord);
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Kind, TVariable::KindWord);
+  EXPECT_EQ(SettingTable[SettingRepeatedAbsorptionTime].Scale, 0.25L);
+  EXPECT_EQ(SettingTable[SettingShoreCurrent].Scale, 0.1L);
+  EXPECT_THROW(SettingTable[0], std::out_of_range);
+  EXPECT_THROW(SettingTable[26], std::out_of_range);
+
+  std::vector<int> order;
+  std::vector<std::string> labels;
+  for (const auto& m : MonitorList) {
+    for (int n = 1; n <= 7; ++n)
+      if (m->Setting == &SettingTable[n]) order.push_back(n);
+    labels.push_back(m->LabelName);
+    EXPECT_EQ(m->ValueLabel, nullptr);
+  }
+  EXPECT_EQ(order, (std::vector<int>{6, 1, 4, 5, 2, 3, 7}));
+  EXPECT_EQ(labels.front(), "UBatRippleStatusLabel");
+  EXPECT_EQ(labels.back(), "IBatStatusLabel");
+  DoneSettings();
+  EXPECT_FALSE(SettingTable.Built());
+  EXPECT_TRUE(VersionList.empty());
+}
+
+TEST(SettingsModel, MonitorLabelsBindAndNullDropsUpdates) {
+  SettingsModel model;
+  RecordingLabel label;
+  MonitorList[0]->ShowValue();  // no label bound: dropped
+  EXPECT_TRUE(BindMonitorLabel("UBatStatusLabel", &label));
+  EXPECT_FALSE(BindMonitorLabel("NoSuchLabel", &label));
+  SettingTable[SettingUdc].Value = 1342;
+  for (const auto& m : MonitorList)
+    m->ShowValue();
+  EXPECT_EQ(label.Captions, std::vector<std::string>{"13.4"});
+  EXPECT_TRUE(BindMonitorLabel("UBatStatusLabel", nullptr));
+  for (const auto& m : MonitorList)
+    m->ShowValue();
+  EXPECT_EQ(label.Captions.size(), 1u);
+}
+
+TEST(SettingsVersions, SelectAppliesAddressesAndTheFirstDuplicateWins) {
+  SettingsModel model;
+  SettingTable[SettingSlaves].Value = 3;
+  SettingTable[SettingAbsorptionVoltage].Value = 1500;
+
+  // 1711104 occurs twice; the first record (70 A) wins over the later one (50 A).
+  ASSERT_TRUE(SelectVersion(1711104));
+  EXPECT_EQ(CurrentVersion, VersionList[0].get());
+  EXPECT_EQ(CurrentVersion->Items(ItemMaxChargeCurrent), 70);
+  EXPECT_EQ(DeviceFamily(), 17);
+  EXPECT_EQ(DeviceModel(), 11);
+  const TVersion::TRecord r = BuiltIn(1711104);
+  // Family 17: settings 8 to 25 except 19 in page $21; monitors and 19 as the record says.
+  for (int n = 1; n <= 25; ++n) {
+    const bool paged = n >= 8 && n != 19;
+    EXPECT_EQ(SettingTable[n].Address, (r[n] + (paged ? 0x2100 : 0)) & 0xFFFF) << n;
+  }
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 0);  // present: zeroed
+  EXPECT_EQ(SettingTable[SettingDeviceKind].Value, 128);
+
+  // 1701102 lacks settings 22 and 23: they stay absent (also on family 17) and keep their value.
+  SettingTable[SettingSlaves].Value = 3;
+  ASSERT_TRUE(SelectVersion(1701102));
+  EXPECT_EQ(SettingTable[SettingSlaves].Address, 0xFFFF);
+  EXPECT_FALSE(SettingTable[SettingSlaves].IsPresent());
+  EXPECT_EQ(SettingTable[SettingSlaves].Value, 3);
+
+  // Another family: addresses unpaged.
+  ASSERT_TRUE(SelectVersion(1510009));
+  EXPECT_EQ(SettingTable[SettingDCShutDown].Address, BuiltIn(1510009)[20]);
+
+  // An unknown version: none, every address $FFFF, values kept.
+  SettingTable[SettingFloatVoltage].Value = 1380;
+  EXPECT_FALSE(SelectVersion(1799999));
+  EXPECT_EQ(CurrentVersion, nullptr);
+  EXPECT_EQ(DeviceFamily(), -1);
+  EXPECT_EQ(DeviceModel(), -1);
+  for (int n = 1; n <= 25; ++n)
+    EXPECT_FALSE(SettingTable[n].IsPresent()) << n;
+  EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 1380);
+}
+
+TEST(SettingsVersions, AbsentSettingsNeedNoTraffic) {
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(1401003));  // a charger that reports no live values
+  ScriptDriver driver;
+  for (int n = 1; n <= 7; ++n) {
+    SettingTable[n].ReadFailed = false;
+    EXPECT_TRUE(SettingTable[n].ReadFrom(&driver));
+  }
+  EXPECT_TRUE(SettingTable[SettingInverterOutput].WriteTo(&driver));
+  EXPECT_TRUE(driver.Log.empty());
+}
+
+TEST(SettingsFlags, DescriptorsSelectByteAndBit) {
+  TVersion::TRecord r = BareRecord(1510001);
+  r[SettingFlagsA] = 0x0050;
+  r[SettingFlagsB] = 0x0051;
+  r[FlagLeader] = 0x00010003;  // byte B, bit 3
+  r[FlagStopAfterBulk] = 3;    // byte A, bit 3
+  r[FlagChargerOff] = 35;      // byte A, bit 35 mod 32 = 3
+  r[FlagAESOff] = 0x00020007;  // any other byte selector: byte B
+  SettingsModel model({r});
+  EXPECT_FALSE(GetFlag(FlagLeader));  // no current version
+  ASSERT_TRUE(SelectVersion(1510001));
+
+  SettingTable[SettingFlagsB].Value = 0x08;
+  EXPECT_TRUE(GetFlag(FlagLeader));
+  EXPECT_FALSE(GetFlag(FlagStopAfterBulk));
+  SettingTable[SettingFlagsA].Value = 0x08;
+  SettingTable[SettingFlagsB].Value = 0;
+  EXPECT_TRUE(GetFlag(FlagStopAfterBulk));
+  EXPECT_TRUE(GetFlag(FlagChargerOff));
+  EXPECT_FALSE(GetFlag(FlagLeader));
+
+  SetFlag(FlagAESOff, true);
+  EXPECT_EQ(SettingTable[SettingFlagsB].Value, 0x80);
+  SetFlag(FlagChargerOff, false);
+  EXPECT_EQ(SettingTable[SettingFlagsA].Value, 0);
+  // Options the version lacks, and numbers that are no option, are ignored.
+  SetFlag(FlagGroundRelayOff, true);
+  SetFlag(SettingFlagsA, true);
+  EXPECT_FALSE(GetFlag(FlagGroundRelayOff));
+  EXPECT_FALSE(GetFlag(SettingFlagsA));
+  EXPECT_EQ(SettingTable[SettingFlagsA].Value, 0);
+  EXPECT_EQ(SettingTable[SettingFlagsB].Value, 0x80);
+}
+
+TEST(SettingsTransfer, ReadsAndWritesASimulatedDevice) {
+  SettingsModel model;
+  sim::TSimDeviceConfig config;
+  config.Record = BuiltIn(1711107);
+  config.InitialValues = {{SettingAbsorptionVoltage, 2860}, {SettingSlaves, 2}, {24, 0x41}};
+  SimBus bus(config);
+  ASSERT_TRUE(SelectVersion(1711107));
+  ASSERT_TRUE(ReadSettings(bus.Driver()));
+  for (int n = 8; n <= 25; ++n)
+    EXPECT_EQ(SettingTable[n].Value, bus.Device().SettingValue(n)) << n;
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2860);
+  EXPECT_FALSE(IsInverterOnly);  // device-kind code 130: a charger is present
+  EXPECT_TRUE(GetFlag(FlagMultiPhase));
+  EXPECT_TRUE(GetFlag(FlagAlarmRelayPolarity));
+
+  SettingTable[SettingAbsorptionVoltage].Value = 2900;
+  SettingTable[SettingDCRestart].Value = 400;
+  SetFlag(FlagStorageMode, true);
+  ASSERT_TRUE(WriteSettings(bus.Driver()));
+  EXPECT_EQ(bus.Device().PendingCommitWrites(), 0);
+  EXPECT_EQ(bus.Device().SettingValue(SettingAbsorptionVoltage), 2900);
+  EXPECT_EQ(bus.Device().SettingValue(SettingDCRestart), 400);
+  EXPECT_EQ(bus.Device().SettingValue(SettingFlagsB) & 0x10, 0x10);
+  EXPECT_EQ(bus.Device().SettingValue(SettingDeviceKind), 130);  // never written
+  EXPECT_TRUE(CommitAfterWrite);
+}
+
+TEST(SettingsTransfer, InverterOnlyFollowsTheDeviceKindCode) {
+  SettingsModel model;
+  struct Case {
+    std::int32_t Version, Kind;
+    bool InverterOnly;
+  } cases[] = {{1510009, 130, false}, {1510009, 100, true}, {1510009, 120, false},
+               {1510009, 137, true},  {1711104, 10, true},  {1400012, 10, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Version * 1000 + c.Kind);
+    ASSERT_TRUE(SelectVersion(c.Version));
+    ScriptDriver driver;
+    const auto kind_address = SettingTable[SettingDeviceKind].Address;
+    driver.OnRequest = [&](const TBusFrame& f) {
+      const bool kind = (f[1] | (f[2] << 8)) == kind_address;
+      return TBusFrame{0x84, static_cast<std::uint8_t>(kind ? c.Kind : 1), 0, 0};
+    };
+    EXPECT_TRUE(ReadSettings(&driver));
+    EXPECT_EQ(IsInverterOnly, c.InverterOnly);
+    EXPECT_EQ(HasCharger(), !c.InverterOnly);
+  }
+}
+
+TEST(SettingsTransfer, ReadStopsAtTheFirstSettingThatFailsFourTimes) {
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(1510009));
+  SettingTable[SettingRepeatedAbsorptionTime].Value = 77;
+  SettingTable[SettingDeviceKind].Value = 100;
+  ScriptDriver driver;
+  const auto failing = SettingTable[SettingShoreCurrent].Address;
+  int tries = 0;
+  driver.OnRequest = [&](const TBusFrame& f) -> std::optional<TBusFrame> {
+    if ((f[1] | (f[2] << 8)) != failing) return TBusFrame{0x84, 5, 0, 0};
+    // Fails three times, then answers: a retry succeeds.
+    if (++tries <= 3) return std::nullopt;
+    return TBusFrame{0x84, 80, 0, 0};
+  };
+  EXPECT_TRUE(ReadSettings(&driver));
+  EXPECT_EQ(tries, 4);
+  EXPECT_EQ(SettingTable[SettingShoreCurrent].Value, 80);
+
+  tries = -100;  // now it never answers
+  SelectVersion(1510009);
+  SettingTable[SettingRepeatedAbsorptionTime].Value = 77;
+  SettingTable[SettingDeviceKind].Value = 100;
+  driver.Log.clear();
+  SetLogSize(16);
+  EXPECT_FALSE(ReadSettings(&driver));
+  std::string log;
+  GetLogText(log);
+  SetLogSize(0);
+  EXPECT_NE(log.find("Read settings: shore current limit (setting 12)"), std::string::npos);
+  // 8 to 11 once, 12 four times, nothing after it.
+  EXPECT_EQ(driver.Log.size(), 4u + 4u);
+  EXPECT_TRUE(SettingTable[SettingShoreCurrent].ReadFailed);
+  EXPECT_FALSE(SettingTable[SettingInverterOutput].ReadFailed);
+  EXPECT_EQ(SettingTable[SettingRepeatedAbsorptionTime].Value, 77);
+  EXPECT_TRUE(IsInverterOnly);  // decided from setting 19 whatever the outcome
+}
+
+TEST(SettingsTransfer, WriteCommitsOnceAfterTheLastSetting) {
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(1711104));
+  ScriptDriver driver;
+  driver.Default = 0x04;
+  driver.OnRequest = [](const TBusFrame&) { return TBusFrame{0x84, 1, 0, 0}; };
+  ASSERT_TRUE(ReadSettings(&driver));  // device address taken from the driver
+  ASSERT_TRUE(WriteSettings(&driver));
+  const auto sent = driver.Sent();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(driver.CommitFrames(), 1);
+  EXPECT_EQ(sent.back(), (TBusFrame{0x0B, 0xFF, 0xFF, 0x04}));
+  EXPECT_EQ(sent[sent.size() - 2], (TBusFrame{0x0B, 0x31, 0x01, 0x04}));  // setting 25
+  // Setting 19 is never written.
+  const auto kind_low = static_cast<std::uint8_t>(SettingTable[SettingDeviceKind].Address);
+  for (const TBusFrame& f : sent)
+    EXPECT_FALSE(f[0] == 0x08 && f[1] == kind_low);
+  EXPECT_TRUE(CommitAfterWrite);
+}
+
+TEST(SettingsTransfer, WriteFailureEndsTheSequenceWithoutCommit) {
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(1711104));
+  ScriptDriver driver;
+  const auto failing = static_cast<std::uint8_t>(SettingTable[SettingInverterOutput].Address);
+  int failures = 0;
+  driver.OnSend = [&](const TBusFrame& f) {
+    if (f[1] != failing) return true;
+    ++failures;
+    return false;
+  };
+  EXPECT_FALSE(WriteSettings(&driver));
+  EXPECT_EQ(failures, 4);
+  EXPECT_EQ(driver.CommitFrames(), 0);
+  EXPECT_EQ(driver.Sent().back()[1], failing);
+  EXPECT_TRUE(CommitAfterWrite);
+  EXPECT_FALSE(WriteSettings(nullptr));
+}
+
+TEST(SettingsTransfer, CommitIsSentWhenTheVersionLacksSetting25) {
+  // 1702103 is a family-17 version without flag byte B: the writes held by the device still get
+  // their commit.
+  SettingsModel model;
+  sim::TSimDeviceConfig config;
+  config.Record = BuiltIn(1702103);
+  ASSERT_EQ(config.Record[SettingFlagsB], -1);
+  SimBus bus(config);
+  ASSERT_TRUE(SelectVersion(1702103));
+  ASSERT_TRUE(ReadSettings(bus.Driver()));
+  SettingTable[SettingFloatVoltage].Value = 1350;
+  ASSERT_TRUE(WriteSettings(bus.Driver()));
+  EXPECT_EQ(bus.Device().PendingCommitWrites(), 0);
+  EXPECT_EQ(bus.Device().SettingValue(SettingFloatVoltage), 1350);
+
+  ScriptDriver driver;
+  ASSERT_TRUE(WriteSettings(&driver));
+  EXPECT_EQ(driver.CommitFrames(), 1);
+  EXPECT_EQ(driver.Sent().back()[0], 0x0B);
+
+  // A family without the committed page sends no commit.
+  ASSERT_TRUE(SelectVersion(1510009));
+  driver.Log.clear();
+  ASSERT_TRUE(WriteSettings(&driver));
+  EXPECT_EQ(driver.CommitFrames(), 0);
+}
+
+TEST(SettingsCapabilities, MultiPhaseRules) {
+  SettingsModel model;
+  EXPECT_FALSE(HasMultiPhase());
+  struct Case {
+    std::int32_t Version;
+    bool Expected;
+  } cases[] = {
+      {1711104, true},   // item 41 = 1
+      {1701102, false},  // item 41 = 0
+      {1501004, true},   // decided by item 42 = 1
+      {1512003, true},   // items 41, 33, 42 all absent: 1512003 - 12000 = 1500003
+      {1542001, false},  // item 41 = 2 and the capability flag clear
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(SelectVersion(c.Version));
+    EXPECT_EQ(HasMultiPhase(), c.Expected) << c.Version;
+  }
+  ASSERT_TRUE(SelectVersion(1510009));  // item 41 = 2: the capability flag decides
+  EXPECT_FALSE(HasMultiPhase());
+  SetFlag(FlagMultiPhaseCapable, true);
+  EXPECT_TRUE(HasMultiPhase());
+}
+
+TEST(SettingsCapabilities, FollowTheVersionRecord) {
+  SettingsModel model;
+  // Without a version only HasCharger holds.
+  EXPECT_TRUE(HasCharger());
+  EXPECT_FALSE(HasInverter() || HasFrequency() || HasAES() || HasPeakFeed() || HasSlaveCount() ||
+               HasPhaseModes() || HasGroundRelay() || HasWaveShape() || HasCellGuard() ||
+               HasShoreCurrent() || HasStopAfterBulk() || HasStorageMode() || HasAlarmRelay() ||
+               HasDCLowLevels() || HasLowRippleProtection() || HasHighRippleProtection() ||
+               HasAbsorptionCalculation() || HasChargerSwitch() || CurveHasStorageStage());
+
+  ASSERT_TRUE(SelectVersion(1712105));
+  EXPECT_TRUE(HasPeakFeed());
+  EXPECT_TRUE(HasInverter() && HasAlarmRelay() && HasCellGuard() && HasSlaveCount());
+  ASSERT_TRUE(SelectVersion(1711104));
+  EXPECT_FALSE(HasPeakFeed());  // model 11
+  EXPECT_FALSE(HasGroundRelay());
+  ASSERT_TRUE(SelectVersion(1542001));
+  EXPECT_FALSE(HasPeakFeed());  // family 15 never
+
+  ASSERT_TRUE(SelectVersion(1701102));
+  EXPECT_FALSE(HasAES() || HasLowRippleProtection() || HasCellGuard() || HasSlaveCount() ||
+               HasPhaseModes() || HasStorageMode());
+
+  ASSERT_TRUE(SelectVersion(1400012));
+  EXPECT_FALSE(HasInverter() || HasAlarmRelay() || HasDCLowLevels() || HasShoreCurrent());
+  EXPECT_TRUE(HasCharger() && HasStopAfterBulk() && HasAbsorptionCalculation());
+
+  // The charger switch, wave shape and ground relay go with the charger.
+  ASSERT_TRUE(SelectVersion(1711107));
+  IsInverterOnly = false;
+  EXPECT_TRUE(HasChargerSwitch() && HasWaveShape() && HasGroundRelay());
+  IsInverterOnly = true;
+  EXPECT_FALSE(HasChargerSwitch() || HasWaveShape() || HasGroundRelay() || HasCharger());
+}
+
+TEST(SettingsCapabilities, StorageStageOfTheChargeCurve) {
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(1711104));  // storage mode option present: the flag decides
+  SetFlag(FlagStorageMode, false);
+  EXPECT_FALSE(CurveHasStorageStage());
+  SetFlag(FlagStorageMode, true);
+  EXPECT_TRUE(CurveHasStorageStage());
+
+  TVersion::TRecord r = BuiltIn(1510009);
+  r[0] = 1510010;
+  r[FlagStorageMode] = -1;  // no option: a fixed characteristic has no storage stage
+  TVersion::TRecord no_stage = BuiltIn(1510009);
+  no_stage[0] = 1510011;
+  no_stage[ItemStorageStage] = -1;
+  SettingsModel other({r, no_stage});
+  ASSERT_TRUE(SelectVersion(1510010));
+  SettingTable[SettingChargeCharacteristic].Value = 1;
+  EXPECT_FALSE(CurveHasStorageStage());
+  SettingTable[SettingChargeCharacteristic].Value = 2;
+  EXPECT_TRUE(CurveHasStorageStage());
+  ASSERT_TRUE(SelectVersion(1510011));
+  SetFlag(FlagStorageMode, true);
+  EXPECT_FALSE(CurveHasStorageStage());
+}
+
+TEST(SettingsBounds, ByVersionModelAndVoltageClass) {
+  SettingsModel model;
+  auto bounds = [](int n) {
+    GetBounds(static_cast<std::uint8_t>(n));
+    return std::vector<std::int32_t>{BoundMin, BoundMax, BoundDefault};
+  };
+  SettingsModel::Select(1400012);  // family 14, 50 A
+  EXPECT_EQ(bounds(SettingChargeCurrent), (std::vector<std::int32_t>{0, 50, 50}));
+  EXPECT_EQ(bounds(SettingAbsorptionVoltage), (std::vector<std::int32_t>{1200, 1600, 1440}));
+  SettingsModel::Select(1510009);  // family 15, 50 A, 24 V
+  EXPECT_EQ(bounds(SettingChargeCurrent), (std::vector<std::int32_t>{0, 50, 37}));
+  EXPECT_EQ(bounds(SettingAbsorptionVoltage), (std::vector<std::int32_t>{2400, 3200, 2880}));
+  EXPECT_EQ(bounds(SettingDCRestart), (std::vector<std::int32_t>{0, 800, 380}));
+  EXPECT_EQ(bounds(SettingLowBatteryAlarm), (std::vector<std::int32_t>{1000, 3200, 2350}));
+  EXPECT_EQ(bounds(SettingRepeatedAbsorptionTime), (std::vector<std::int32_t>{1, 72, 4}));
+  EXPECT_EQ(bounds(SettingInverterOutput), (std::vector<std::int32_t>{180, 245, 230}));
+  EXPECT_EQ(bounds(SettingChargeCharacteristic), (std::vector<std::int32_t>{1, 3, 3}));
+  EXPECT_EQ(bounds(SettingDeviceKind), (std::vector<std::int32_t>{0, 0, 0}));
+  EXPECT_EQ(bounds(SettingFlagsA), (std::vector<std::int32_t>{0, 0, 0}));
+  SettingsModel::Select(1731101);  // 120 V, 12 V
+  EXPECT_EQ(bounds(SettingInverterOutput), (std::vector<std::int32_t>{94, 128, 120}));
+  EXPECT_EQ(bounds(SettingShoreCurrent), (std::vector<std::int32_t>{10, 150, 150}));
+  EXPECT_EQ(bounds(SettingDCShutDown), (std::vector<std::int32_t>{900, 1300, 900}));
+  EXPECT_EQ(bounds(SettingChargeCurrent), (std::vector<std::int32_t>{0, 80, 60}));
+}
+
+TEST(SettingsDefaults, SettingsAndOptions) {
+  SettingsModel model;
+  SettingTable[SettingAbsorptionVoltage].Value = 1;
+  SetDefaults();  // no version: nothing changes
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 1);
+
+  SettingsModel::Select(1742102);  // 120 V, 24 V
+  SettingTable[SettingFlagsA].Value = 0xFF;
+  SettingTable[SettingFlagsB].Value = 0xFF;
+  SettingTable[SettingDeviceKind].Value = 125;
+  SetDefaults();
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2880);
+  EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 2760);
+  EXPECT_EQ(SettingTable[SettingChargeCurrent].Value, 30);
+  EXPECT_EQ(SettingTable[SettingInverterOutput].Value, 120);
+  EXPECT_EQ(SettingTable[SettingShoreCurrent].Value, 150);
+  EXPECT_EQ(SettingTable[SettingDCRestart].Value, 380);
+  EXPECT_EQ(SettingTable[SettingDeviceKind].Value, 125);  // untouched
+  EXPECT_TRUE(GetFlag(FlagStorageMode));
+  EXPECT_TRUE(GetFlag(FlagFrequency60Hz));      // 120 V model
+  EXPECT_TRUE(GetFlag(FlagMultiPhaseCapable));  // left as it was
+  for (int item : {26, 27, 29, 30, 31, 32, 34, 35, 36, 37, 39, 40})
+    EXPECT_FALSE(GetFlag(static_cast<std::uint8_t>(item))) << item;
+
+  SettingsModel::Select(1711104);
+  SetFlag(FlagFrequency60Hz, true);
+  SetDefaults();
+  EXPECT_FALSE(GetFlag(FlagFrequency60Hz));
+}
+
+TEST(SettingsDefaults, BatteryPresets) {
+  SettingsModel model;
+  SettingsModel::Select(1701102);  // 12 V
+  SetBatteryDefaults(1);
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 1500);
+  EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 1380);
+  EXPECT_EQ(SettingTable[SettingAbsorptionTime].Value, 6);
+  SetBatteryDefaults(4);  // no such preset
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 1500);
+  SettingsModel::Select(1711104);  // 24 V: voltages doubled, time not
+  SetBatteryDefaults(3);
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2960);
+  EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 2800);
+  EXPECT_EQ(SettingTable[SettingAbsorptionTime].Value, 5);
+}
+
+TEST(SettingsDeviceType, NamesVoltageClassAndShoreCurrentScale) {
+  std::vector<TVersion::TRecord> records;
+  for (int v : {1711000, 1702001, 1502001, 1542001, 1410001, 1705001, 1731001, 1701001, 1499001,
+                1612001, 1400001, 1411001, 1741001})
+    records.push_back(BareRecord(v));
+  SettingsModel model(records);
+
+  auto name = [](std::int32_t version, bool inverter_only) {
+    SelectVersion(version);
+    IsInverterOnly = inverter_only;
+    std::string n = "stale";
+    GetDeviceTypeName(n);
+    return n;
+  };
+  EXPECT_EQ(name(1711000, false), "Corvane Multi 230Vac 24H");
+  EXPECT_FALSE(Is12VoltSystem);
+  EXPECT_EQ(name(1711000, true), "Corvane Inverter 230Vac 24H");
+  EXPECT_EQ(name(1702001, false), "Corvane Multi+ 230Vac 12F");
+  EXPECT_EQ(name(1502001, false), "Corvane Multi 230Vac 12F");
+  EXPECT_EQ(name(1542001, false), "Corvane Multi+ 120Vac 24F");
+  EXPECT_EQ(name(1741001, true), "Corvane Inverter 120Vac 24H");
+  EXPECT_EQ(name(1410001, true), "Corvane Charger 24/25");  // never a prefix
+  EXPECT_FALSE(Is12VoltSystem);
+  EXPECT_EQ(name(1400001, false), "Corvane Charger 12/50");
+  EXPECT_EQ(name(1411001, false), "Corvane Charger 24/16");
+  EXPECT_EQ(name(1499001, false), "");  // charger model without a name
+  EXPECT_EQ(name(1612001, false), "");  // unknown family
+  EXPECT_EQ(name(1705001, false), "");
+  EXPECT_TRUE(Is12VoltSystem);
+  EXPECT_EQ(SettingTable[SettingShoreCurrent].Scale, 0.1L);
+
+  TSetting& shore = SettingTable[SettingShoreCurrent];
+  name(1731001, false);
+  shore.Value = 75;
+  EXPECT_EQ(shore.Scale, 0.2L);
+  EXPECT_EQ(shore.AsText(), "15.0");
+  name(1701001, false);
+  EXPECT_EQ(shore.AsText(), "7.5");
+
+  // Without a current version: empty, and nothing else changes.
+  name(1731001, false);
+  SelectVersion(1);
+  Is12VoltSystem = false;
+  std::string n = "stale";
+  GetDeviceTypeName(n);
+  EXPECT_EQ(n, "");
+  EXPECT_FALSE(Is12VoltSystem);
+  EXPECT_EQ(shore.Scale, 0.2L);
+}
+
+}  // namespace
+}  // namespace zo::test

@@ -1,0 +1,205 @@
+// Helpers of the settings tests: a driver with scripted, immediate results, a temporary folder,
+// file helpers, and the settings model built on a chosen VERSION.DAT.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "data/VersionTable.h"
+#include "drivers/ExtendedBusdrv.h"
+#include "settings/AtomicFile.h"
+#include "settings/Settings.h"
+#include "settings/VersionFile.h"
+#include "sim/SimDevice.h"
+#include "tests/support/FakeDriver.h"
+
+namespace zo::test {
+
+// A driver whose Send and Request answer at once from functions, recording every frame in order.
+// Its thread never runs, so a failure costs no time-out.
+class ScriptDriver final : public TBusDriver {
+ public:
+  struct Traffic {
+    bool IsRequest;
+    TBusFrame Frame;
+  };
+  // The reply to a request (bytes 0 to 2 are copied), or nothing: the request fails.
+  std::function<std::optional<TBusFrame>(const TBusFrame&)> OnRequest;
+  // The result of a Send; all succeed while unset.
+  std::function<bool(const TBusFrame&)> OnSend;
+  std::vector<Traffic> Log;
+  std::uint8_t Default = 0;
+
+  ScriptDriver() : TBusDriver(true) {}
+
+  bool Send(TBusFrame& Frame) override {
+    Log.push_back({false, Frame});
+    return OnSend ? OnSend(Frame) : true;
+  }
+  bool Request(TBusFrame& Frame) override {
+    Log.push_back({true, Frame});
+    const std::optional<TBusFrame> reply = OnRequest ? OnRequest(Frame) : std::nullopt;
+    if (!reply) return false;
+    for (int i = 0; i < 3; ++i)
+      Frame[i] = (*reply)[i];
+    return true;
+  }
+  bool PutFrame(const TBusFrame&) override { return false; }
+  bool GetFrame(TBusFrame&) override { return false; }
+  std::uint8_t GetPortNumber() override { return 1; }
+  std::uint8_t GetAddress() override { return Default; }
+  void SetAddress(std::uint8_t Value) override { Default = Value; }
+
+  std::vector<TBusFrame> Sent() const {
+    std::vector<TBusFrame> frames;
+    for (const Traffic& t : Log)
+      if (!t.IsRequest) frames.push_back(t.Frame);
+    return frames;
+  }
+  int CommitFrames() const {
+    int n = 0;
+    for (const TBusFrame& f : Sent())
+      if (f[0] == 0x0B && f[1] == 0xFF && f[2] == 0xFF) ++n;
+    return n;
+  }
+
+ protected:
+  void Execute() override {}
+};
+
+// A fresh folder under the system's temporary folder, removed with its files afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/zo-settings-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    path_ = mkdtemp(name.data()) != nullptr ? name.data() : "";
+  }
+  ~TempFolder() {
+    for (const std::string& f : Files()) {
+      const std::string p = path_ + "/" + f;
+      chmod(p.c_str(), 0600);
+      unlink(p.c_str());
+    }
+    chmod(path_.c_str(), 0700);
+    rmdir(path_.c_str());
+  }
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // The names in the folder (without "." and "..").
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path_.c_str())) {
+      while (dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+// The bytes of a regular file; empty for anything else (a pipe would block).
+inline std::string ReadBytes(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::vector<TVersion::TRecord> BuiltInRecords() {
+  const auto& table = BuiltInVersionRecords();
+  return {table.begin(), table.end()};
+}
+
+// A record that lacks everything but its version number.
+inline TVersion::TRecord BareRecord(std::int32_t version) {
+  TVersion::TRecord r;
+  r.fill(-1);
+  r[0] = version;
+  return r;
+}
+
+// A built-in record by version number (the test fails when the table lacks it).
+inline TVersion::TRecord BuiltIn(std::int32_t version) {
+  const auto* r = FindBuiltInVersion(version);
+  if (r == nullptr) {
+    ADD_FAILURE() << "the version table lacks " << version;
+    return BareRecord(version);
+  }
+  return *r;
+}
+
+// Builds the settings model on a VERSION.DAT in its own folder. The folder setting is restored
+// and the model freed at the end.
+class SettingsModel {
+ public:
+  explicit SettingsModel(const std::vector<TVersion::TRecord>& records = BuiltInRecords()) {
+    WriteBytes(VersionFile(), EncodeVersionFile(records));
+    SetVersionFileFolder(folder_.Path());
+    InitSettings(error_);
+  }
+  ~SettingsModel() {
+    DoneSettings();
+    SetVersionFileFolder("");
+  }
+  const std::string& Error() const { return error_; }
+  std::string VersionFile() const { return folder_.File("VERSION.DAT"); }
+  const TempFolder& Folder() const { return folder_; }
+
+  // Selects `version` and names the device, as the window does after a read.
+  static void Select(std::int32_t version) {
+    SelectVersion(version);
+    std::string name;
+    GetDeviceTypeName(name);
+  }
+
+ private:
+  TempFolder folder_;
+  std::string error_;
+};
+
+// A FakeDriver whose device is a simulated device (its thread really transmits).
+class SimBus {
+ public:
+  explicit SimBus(const sim::TSimDeviceConfig& config)
+      : device_(config), driver_(new FakeDriver([this](const TBusFrame& f) {
+          const auto reply = device_.Handle(f[3], {f[0], f[1], f[2]});
+          return reply ? std::optional<TBusFrame>(
+                             TBusFrame{(*reply)[0], (*reply)[1], (*reply)[2], f[3]})
+                       : std::nullopt;
+        })) {}
+  ~SimBus() { driver_->Stop(); }
+  sim::SimDevice& Device() { return device_; }
+  FakeDriver* Driver() { return driver_; }
+
+ private:
+  sim::SimDevice device_;
+  FakeDriver* driver_;
+};
+
+}  // namespace zo::test
