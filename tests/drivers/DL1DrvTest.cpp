@@ -247,7 +247,7 @@ TEST_F(DL1Scripted, SeededNoiseYieldsExactlyTheValidFramesItHolds) {
   EXPECT_GT(total_frames, 100);  // the stream did exercise the good path
 }
 
-TEST(DL1Driver, OnAClosedPortTheDriverOnlyIdles) {
+TEST(DL1Driver, OnAClosedPortTheDriverOnlyIdlesAndADirectDeleteIsSafe) {
   auto* driver = new TDL1Driver(new TRS232o());  // never opened
   EXPECT_TRUE(driver->PortClosed());
   EXPECT_EQ(driver->GetPortNumber(), 0);
@@ -255,7 +255,16 @@ TEST(DL1Driver, OnAClosedPortTheDriverOnlyIdles) {
   EXPECT_TRUE(driver->PutFrame(f));
   EXPECT_FALSE(driver->GetFrame(f));
   driver->SafeTerminate(true, true, true);
-  delete new TDL1Driver(nullptr);  // a driver freed directly stops its thread first
+  delete new TDL1Driver(nullptr);
+  // A driver freed directly, while its thread reads the port, stops the thread before the port
+  // goes.
+  auto line = SimLine::Create("dl1-delete");
+  auto* port = new TRS232o();
+  ASSERT_TRUE(port->OpenBackend(line->OpenPortSide(), 1, 1200, 'N', 1024, 1024));
+  auto* open = new TDL1Driver(port);
+  Delay(40);
+  delete open;
+  EXPECT_FALSE(line->PortOpen());
 }
 
 // --- On the simulated line ------------------------------------------------------------------
