@@ -1,5 +1,7 @@
 #include "drivers/DL2DRV.h"
 
+#include <algorithm>
+
 #include "threads/Sema.h"
 
 namespace zo {
@@ -318,7 +320,7 @@ bool TDL2Driver::ProcessFrame() {
   // addressed request whose Swap terms add up to 0 modulo 256 passes the plain test as well, and
   // a read whose command equals its sequence number would otherwise match as its own reply.
   const int tx_count = LastTx[0] + 2;
-  const bool echo = LastTx[0] != 0 && n + 2 == tx_count && length == LastTx[0] &&
+  const bool echo = LastTx[0] != 0 && length == LastTx[0] &&
                     std::equal(RxBuffer.begin(), RxBuffer.begin() + tx_count, LastTx.begin());
   if (echo) return true;
   SilenceCount.store(DL2SilencePasses);
