@@ -51,7 +51,9 @@ int ProbeInterface(TRS232o& Port, std::int32_t& Version, std::uint8_t& Mode) {
 
 }  // namespace
 
-void StartDL2Application(TRS232o& Port) { RunDL2StartSequence(Port); }
+void StartDL2Application(TRS232o& Port) {
+  RunDL2StartSequence(Port);
+}
 
 void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data) {
   std::vector<std::uint8_t> frame{0, 0xFF};
@@ -59,7 +61,8 @@ void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data) {
   if (!Data.empty() && Data.back() == 0xFF) frame.push_back(0x00);
   frame[0] = static_cast<std::uint8_t>(frame.size() - 1);
   std::uint8_t sum = 0;
-  for (std::uint8_t b : frame) sum = static_cast<std::uint8_t>(sum + b);
+  for (std::uint8_t b : frame)
+    sum = static_cast<std::uint8_t>(sum + b);
   frame.push_back(static_cast<std::uint8_t>(-sum));
   Port.SetReadTimeout(20);
   std::uint8_t scratch = 0;
@@ -70,8 +73,8 @@ void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data) {
   Delay(150);
 }
 
-bool ReceiveDL2Frame(TRS232o& Port, std::uint8_t* Reply, std::uint8_t BufSize,
-                     std::uint8_t MinLen, std::uint8_t MaxLen) {
+bool ReceiveDL2Frame(TRS232o& Port, std::uint8_t* Reply, std::uint8_t BufSize, std::uint8_t MinLen,
+                     std::uint8_t MaxLen) {
   if (BufSize == 0) return false;
   if (BufSize <= MaxLen) MaxLen = static_cast<std::uint8_t>(BufSize - 1);
   std::uint8_t h = 0;
@@ -82,10 +85,12 @@ bool ReceiveDL2Frame(TRS232o& Port, std::uint8_t* Reply, std::uint8_t BufSize,
   if (n >= count) return false;  // a length byte of $80 or $81 names more body than it carries
   std::uint8_t rest[128];
   if (Port.Read(rest, count) != count) return false;
-  for (int i = 0; i < n; ++i) Reply[1 + i] = rest[i];
+  for (int i = 0; i < n; ++i)
+    Reply[1 + i] = rest[i];
   Reply[0] = static_cast<std::uint8_t>(n);
   std::uint8_t sum = h;
-  for (int i = 0; i < count; ++i) sum = static_cast<std::uint8_t>(sum + rest[i]);
+  for (int i = 0; i < count; ++i)
+    sum = static_cast<std::uint8_t>(sum + rest[i]);
   if (sum != 0) return false;
   return n >= 1 && Reply[1] == 0xFF;
 }
@@ -96,10 +101,9 @@ bool ReadDL2Version(TRS232o& Port, std::int32_t& Version, std::uint8_t& Mode) {
   SendDL2Frame(Port, {'V'});
   std::uint8_t reply[10] = {};
   if (!ReceiveDL2Frame(Port, reply, 10, 6, 10) || reply[2] != 'V') return false;
-  Version = static_cast<std::int32_t>(static_cast<std::uint32_t>(reply[3]) |
-                                      (static_cast<std::uint32_t>(reply[4]) << 8) |
-                                      (static_cast<std::uint32_t>(reply[5]) << 16) |
-                                      (static_cast<std::uint32_t>(reply[6]) << 24));
+  Version = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(reply[3]) | (static_cast<std::uint32_t>(reply[4]) << 8) |
+      (static_cast<std::uint32_t>(reply[5]) << 16) | (static_cast<std::uint32_t>(reply[6]) << 24));
   Mode = 1;
   if (reply[0] >= 7 && reply[7] == 'W') Mode = 2;
   return true;
@@ -117,20 +121,33 @@ TInterfaceKind IdentifyInterface(TRS232o& Port, std::int32_t& Version, std::uint
     second_pass = true;
   }
   switch (result) {
-    case 1: return ikBadDL2;
-    case 2: return second_pass ? ikDL1 : ikNone;
-    case 3: return second_pass ? ikDL2OldBootblock : ikDL2NewBootblock;
-    default: return ikNone;
+    case 1:
+      return ikBadDL2;
+    case 2:
+      return second_pass ? ikDL1 : ikNone;
+    case 3:
+      return second_pass ? ikDL2OldBootblock : ikDL2NewBootblock;
+    default:
+      return ikNone;
   }
 }
 
 void DL2ModeName(std::uint8_t Mode, std::string& Text) {
   switch (Mode) {
-    case 0: Text = "Unknown"; break;
-    case 1: Text = "ZOBus"; break;
-    case 2: Text = "ZO 9 bit"; break;
-    case 3: Text = "Transparant"; break;
-    default: break;
+    case 0:
+      Text = "Unknown";
+      break;
+    case 1:
+      Text = "ZOBus";
+      break;
+    case 2:
+      Text = "ZO 9 bit";
+      break;
+    case 3:
+      Text = "Transparant";
+      break;
+    default:
+      break;
   }
 }
 
@@ -151,8 +168,8 @@ TBusDriver* DetectInterface(TRS232o* Port, bool UseSimpleDriver, std::istream* F
     default: {
       std::string mode_name;
       DL2ModeName(mode, mode_name);
-      LogText("  DL2 detected\r    Version: " + std::to_string(version) + "\r    mode: " +
-              mode_name +
+      LogText("  DL2 detected\r    Version: " + std::to_string(version) +
+              "\r    mode: " + mode_name +
               (kind == ikDL2NewBootblock ? "\r    New bootblock" : "\r    Old bootblock"));
       break;
     }
@@ -246,8 +263,9 @@ void ReprogramInterface(TRS232o& Port, std::istream& Firmware, const std::string
     return;
   }
   ShowProgress("Updating " + Name, "Please wait, erasing", 0, 0, 100);
-  updater->SetOnProgress(
-      [&progress](std::int32_t Percent, std::uint8_t Status) { progress.UpdateProgress(Percent, Status); });
+  updater->SetOnProgress([&progress](std::int32_t Percent, std::uint8_t Status) {
+    progress.UpdateProgress(Percent, Status);
+  });
   updater->StartProgramming();
   // Serve the updater's progress calls until it is idle again, waiting for them rather than
   // spinning.
@@ -262,8 +280,9 @@ void ReprogramInterface(TRS232o& Port, std::istream& Firmware, const std::string
     ShowMessageBox("Reprogram failed\rPlease retry!\rSwitch the device off and on again to reset!",
                    TMsgDlgType::mtError);
   } else {
-    Ui().MessageDlg(Name + " programmed.\rPlease switch the device off and on again to "
-                           "reset!\rPress OK when done.",
+    Ui().MessageDlg(Name +
+                        " programmed.\rPlease switch the device off and on again to "
+                        "reset!\rPress OK when done.",
                     TMsgDlgType::mtConfirmation, mbOK);
   }
 }

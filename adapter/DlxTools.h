@@ -49,8 +49,8 @@ void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data);
 // Receives one frame with the read time-out in force: Reply[0] := body length N, Reply[1..N] :=
 // the body from its $FF on. False on a missing length byte, a length outside MinLen..MaxLen
 // (MaxLen limited to BufSize - 1), missing bytes, a bad checksum, or a body not starting with $FF.
-bool ReceiveDL2Frame(TRS232o& Port, std::uint8_t* Reply, std::uint8_t BufSize,
-                     std::uint8_t MinLen, std::uint8_t MaxLen);
+bool ReceiveDL2Frame(TRS232o& Port, std::uint8_t* Reply, std::uint8_t BufSize, std::uint8_t MinLen,
+                     std::uint8_t MaxLen);
 
 // "Unknown", "ZOBus", "ZO 9 bit", "Transparant"; other values leave Text unchanged.
 void DL2ModeName(std::uint8_t Mode, std::string& Text);

@@ -87,8 +87,7 @@ bool TBusThread::OpenPort(std::uint8_t PortNumber) {
   return false;
 }
 
-bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend,
-                                 std::uint8_t PortNumber) {
+bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber) {
   if (!Paused()) return false;
   StopDriver();
   port_ = std::make_unique<TRS232o>();

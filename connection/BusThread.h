@@ -37,8 +37,7 @@ class TBusThread : public TSafeThread {
   // The thread runs when the constructor returns, with a closed port (so it stays without
   // interface until OpenPort). The monitor list and the firmware image belong to the caller and
   // must outlive the thread; `FirmwareStream` may be null (no firmware check).
-  TBusThread(TMonitorList* MonitorList, std::istream* FirmwareStream,
-             std::int32_t FirmwareVersion);
+  TBusThread(TMonitorList* MonitorList, std::istream* FirmwareStream, std::int32_t FirmwareVersion);
   // Stops and frees the driver (which frees its port), or frees the port.
   ~TBusThread() override;
 
