@@ -20,6 +20,7 @@ TThread::~TThread() {
     thread_.detach();  // a thread that frees itself
   } else {
     Terminate();
+    WaitForEnd();
     thread_.join();
   }
 }
@@ -45,10 +46,13 @@ void TThread::Run() {
     std::lock_guard<std::mutex> lock(end_mutex_);
     ended_ = true;
     free_it = free_on_terminate_;
+    end_changed_.NotifyAll();
   }
   exit_code_.store(ReturnValue, std::memory_order_release);
-  TheClock().ThreadEnded();
+  // Wake a waiting SafeTerminate before leaving the clock's count of threads: a clock that
+  // advances once every counted thread waits must not see this one gone before its wake-up.
   TheMainThread().Wake();
+  TheClock().ThreadEnded();
   if (free_it) {
     {
       std::lock_guard<std::mutex> lock(start_mutex_);
@@ -92,10 +96,20 @@ void TThread::ApplyPriority() {
   (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[priority_.load()]);
 }
 
+void TThread::WaitForEnd() {
+  // Waiting here rather than in join() alone keeps the wait visible to the clock; the join that
+  // follows only waits for the few steps after Execute, none of which waits.
+  std::unique_lock<std::mutex> lock(end_mutex_);
+  end_changed_.Wait(lock, [this] { return ended_; });
+}
+
 void TThread::WaitFor() {
   std::thread::id self = std::this_thread::get_id();
   std::lock_guard<std::mutex> lock(start_mutex_);
-  if (thread_.joinable() && thread_.get_id() != self) thread_.join();
+  if (thread_.joinable() && thread_.get_id() != self) {
+    WaitForEnd();
+    thread_.join();
+  }
 }
 
 void TThread::Synchronize(const std::function<void()>& method) {

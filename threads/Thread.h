@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "threads/Clock.h"
+
 namespace zo {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -49,7 +51,8 @@ class TThread {
   // 259 while the thread has not ended, then Execute's ReturnValue.
   std::uint32_t ExitCode() const { return exit_code_.load(std::memory_order_acquire); }
 
-  // Blocks until Execute has returned (not for a thread that frees itself).
+  // Blocks until Execute has returned (not for a thread that frees itself). The wait goes through
+  // the clock, so a clock that counts waiting threads sees the caller as waiting.
   void WaitFor();
 
   // Runs `method` on the main thread; the worker blocks until it has run.
@@ -64,12 +67,14 @@ class TThread {
  private:
   void Run();
   void ApplyPriority();
+  void WaitForEnd();
 
   std::mutex start_mutex_;
   std::thread thread_;
   std::atomic<bool> started_{false};
   std::atomic<bool> terminated_{false};
   mutable std::mutex end_mutex_;  // guards free_on_terminate_ and ended_
+  Condition end_changed_;
   bool free_on_terminate_ = false;
   bool ended_ = false;
   std::atomic<TThreadPriority> priority_{tpNormal};

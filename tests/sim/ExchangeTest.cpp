@@ -1,0 +1,165 @@
+// Whole exchanges on the simulators under the virtual clock: each runs in milliseconds of real
+// time, always takes the same virtual time, and never less than the waits the protocol mandates
+// (a measured/floor ratio below 1.00 would mean a mandated wait was skipped).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "drivers/SimpleDL2Drv.h"
+#include "settings/Settings.h"
+#include "tests/settings/SettingsTestSupport.h"
+#include "tests/sim/SimRig.h"
+
+namespace zo::test {
+namespace {
+
+// "Get settings" as the window runs it: command 4 (up to 3 tries), then every setting.
+bool GetSettings(TBusDriver& Driver) {
+  const std::uint8_t value = DeviceFamily() == 14 ? 160 : 0;
+  bool sent = false;
+  for (int i = 0; i < 3 && !sent; ++i)
+    sent = SendCommand4(Driver, value);
+  return sent && ReadSettings(&Driver);
+}
+
+int PresentSettings() {
+  int n = 0;
+  for (int s = 8; s <= 25; ++s)
+    if (SettingTable[s].IsPresent()) ++n;
+  return n;
+}
+
+void ExpectSettingsAsTheDeviceHolds(sim::SimDevice& Device) {
+  for (int s = 8; s <= 25; ++s) {
+    if (!SettingTable[s].IsPresent()) continue;
+    EXPECT_FALSE(SettingTable[s].ReadFailed) << "setting " << s;
+    EXPECT_EQ(SettingTable[s].Value, Device.SettingValue(s)) << "setting " << s;
+  }
+}
+
+void ExpectAtLeastTheFloor(const char* What, double Measured, double Floor, double Upper) {
+  std::printf("%-34s virtual %9.2f ms  floor %9.2f ms  ratio %.3f\n", What, Measured, Floor,
+              Measured / Floor);
+  // The simulated line counts byte times in whole nanoseconds: allow for that rounding alone.
+  EXPECT_GE(Measured, Floor - 0.001) << What << ": a wait the protocol mandates was skipped";
+  // Far below a reply time-out per frame: a hidden time-out would show here.
+  EXPECT_LE(Measured / Floor, Upper) << What;
+}
+
+// Detection on a fresh bench; the virtual time it took.
+double DetectOnce(TRigAdapter Adapter) {
+  SimRig rig({Adapter});
+  TBusDriver* driver = nullptr;
+  const double ms = VirtualMs([&] { driver = rig.Detect(); });
+  EXPECT_NE(driver, nullptr);
+  if (Adapter == TRigAdapter::DL1) {
+    EXPECT_NE(dynamic_cast<TDL1Driver*>(driver), nullptr);
+  } else if (auto* dl2 = dynamic_cast<TSimpleDL2Driver*>(driver)) {
+    EXPECT_EQ(dl2->GetMode(), Adapter == TRigAdapter::DL2NineBit ? 2 : 1);
+  } else {
+    ADD_FAILURE() << "no simple DL2 driver";
+  }
+  return ms;
+}
+
+TEST(Exchange, DetectionTakesExactlyTheProbesWaitsEveryTime) {
+  // New-bootblock DL2: ten silent 10 ms reads for the XON probe, three 150 ms echo probes, the
+  // 20 ms drain and the 150 ms pause of the version request; the answer is then waiting.
+  const double dl2_floor = 10 * 10 + 3 * 150 + 20 + 150;
+  // DL1: the 'H' comes back at once, the start sequence's two 50 ms pauses, the second pass's
+  // XON probe with the 150 ms time-out left by the echo probe, and the echo again.
+  const double dl1_floor = 10 * 10 + DL2ByteMs + 100 + 10 * 150 + DL2ByteMs;
+  const double dl2 = DetectOnce(TRigAdapter::DL2);
+  ExpectAtLeastTheFloor("detection, DL2", dl2, dl2_floor, 1.01);
+  EXPECT_EQ(DetectOnce(TRigAdapter::DL2), dl2) << "the same detection took another time";
+  const double dl1 = DetectOnce(TRigAdapter::DL1);
+  ExpectAtLeastTheFloor("detection, DL1", dl1, dl1_floor, 1.01);
+  EXPECT_EQ(DetectOnce(TRigAdapter::DL1), dl1) << "the same detection took another time";
+}
+
+TEST(Exchange, DetectionKindsOfEveryAdapterVariant) {
+  struct Case {
+    TRigAdapter Adapter;
+    TInterfaceKind Kind;
+    std::uint8_t Mode;
+  };
+  for (const Case& c :
+       {Case{TRigAdapter::DL2, ikDL2NewBootblock, 1},
+        Case{TRigAdapter::DL2NineBit, ikDL2NewBootblock, 2},
+        Case{TRigAdapter::DL2OldBootblock, ikDL2OldBootblock, 1},
+        Case{TRigAdapter::DL2BadlyProgrammed, ikBadDL2, 0}, Case{TRigAdapter::DL1, ikDL1, 0}}) {
+    double first = 0;
+    for (int run = 0; run < 2; ++run) {
+      SimRig rig({c.Adapter});
+      TRS232o port;
+      ASSERT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
+      std::int32_t version = 0;
+      std::uint8_t mode = 0;
+      TInterfaceKind kind = ikNone;
+      const double ms = VirtualMs([&] { kind = IdentifyInterface(port, version, mode); });
+      EXPECT_EQ(kind, c.Kind) << static_cast<int>(c.Adapter);
+      if (c.Kind == ikDL2NewBootblock || c.Kind == ikDL2OldBootblock) {
+        EXPECT_EQ(version, 1130118);
+        EXPECT_EQ(mode, c.Mode);
+      }
+      if (run == 0) first = ms;
+      if (run == 1) {
+        EXPECT_EQ(ms, first) << static_cast<int>(c.Adapter);
+      }
+    }
+  }
+}
+
+// "Get settings" on a fresh bench after detection; the virtual time it took.
+double GetSettingsOnce(TRigAdapter Adapter, int& Reads) {
+  SimRig rig({Adapter});
+  SettingsModel model;
+  EXPECT_TRUE(model.Error().empty()) << model.Error();
+  TBusDriver* driver = rig.Detect();
+  if (driver == nullptr) {
+    ADD_FAILURE() << "no adapter detected";
+    return 0;
+  }
+  EXPECT_TRUE(SelectVersion(1711104));
+  Reads = PresentSettings();
+  bool ok = false;
+  const double ms = VirtualMs([&] { ok = GetSettings(*driver); });
+  EXPECT_TRUE(ok);
+  ExpectSettingsAsTheDeviceHolds(rig.Device());
+  return ms;
+}
+
+class GetSettingsExchange : public ::testing::TestWithParam<TRigAdapter> {};
+
+TEST_P(GetSettingsExchange, ReadsEverySettingWithinTheProtocolsPace) {
+  int reads = 0;
+  const double ms = GetSettingsOnce(GetParam(), reads);
+  ASSERT_GT(reads, 10);
+  double floor = 0;
+  if (GetParam() == TRigAdapter::DL1) {
+    // Command 4: an idle tick, four bytes and the 60 ms pause after every Send (during which the
+    // bus is quiet long enough for the next frame); each read: four bytes out and four back, and
+    // an idle tick before every read but the first.
+    floor = DL1ReadTimeoutMs + 4 * DL1ByteMs + DL1SendPauseMs + reads * 8 * DL1ByteMs +
+            (reads - 1) * DL1ReadTimeoutMs;
+  } else {
+    // Command 4 and its echo (which fails the plain checksum, so the next frame waits 20 idle
+    // ticks); each read: request, echo and reply of 7 bytes, one idle tick between reads.
+    floor = 14 * DL2ByteMs + DL2HoldoffAfterByte * DL2ReadTimeoutMs + reads * 21 * DL2ByteMs +
+            (reads - 1) * DL2ReadTimeoutMs;
+  }
+  ExpectAtLeastTheFloor(GetParam() == TRigAdapter::DL1 ? "Get settings, DL1" : "Get settings, DL2",
+                        ms, floor, 1.10);
+  int again = 0;
+  EXPECT_EQ(GetSettingsOnce(GetParam(), again), ms) << "the same exchange took another time";
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapters, GetSettingsExchange,
+                         ::testing::Values(TRigAdapter::DL2, TRigAdapter::DL1),
+                         [](const ::testing::TestParamInfo<TRigAdapter>& Info) {
+                           return Info.param == TRigAdapter::DL1 ? std::string("DL1")
+                                                                 : std::string("DL2");
+                         });
+
+}  // namespace
+}  // namespace zo::test

@@ -1,0 +1,78 @@
+// A clock for tests whose time stands still while any core thread can make progress, and jumps to
+// the earliest deadline as soon as every core thread is blocked in one of the clock's waits.
+//
+// The core threads are the thread that creates the clock (the test's main thread, which pumps the
+// main-thread queue with ProcessMessages and WaitForMessages) and every TThread started while the
+// clock is installed (TThread reports its start and end). A whole exchange on the simulated line,
+// with its 10 ms read ticks, 500 ms replies or 18 s bootblock time-outs, then runs in milliseconds
+// of real time and always takes the same virtual time, so that timing checks can be exact.
+//
+// Rules for a test that uses it:
+// - construct it before any core thread starts and destroy it after every one has ended;
+// - every thread that waits must be a core thread (a plain std::thread that waits on the clock
+//   would let time run while a core thread still works; the clock stops the test when it sees one
+//   wait too many);
+// - Notify marks the waiters of a condition runnable at once, so time never advances past a
+//   pending wake-up.
+// When every core thread waits without a deadline, nothing can ever wake them: the clock prints
+// what it knows and aborts the test program, instead of letting it hang until its time-out.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "threads/Clock.h"
+
+namespace zo::test {
+
+class VirtualClock final : public Clock {
+ public:
+  // Installs itself (SetClock); the calling thread counts as a core thread until destruction.
+  VirtualClock();
+  // Reinstalls the system clock.
+  ~VirtualClock() override;
+  VirtualClock(const VirtualClock&) = delete;
+  VirtualClock& operator=(const VirtualClock&) = delete;
+
+  TimePoint Now() override;
+  void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                 TimePoint deadline) override;
+  void Wait(std::condition_variable& cv, std::unique_lock<std::mutex>& lock) override;
+  void Notify(std::condition_variable& cv) override;
+  void ThreadStarted() override;
+  void ThreadEnded() override;
+
+  // Virtual milliseconds since the clock was created.
+  double ElapsedMs();
+  // How often time jumped forward.
+  std::uint64_t Advances();
+  // Core threads that exist now (the creating thread included).
+  int CoreThreads();
+
+ private:
+  struct Waiter {
+    std::condition_variable* Cv = nullptr;
+    TimePoint Deadline{};
+    bool Runnable = false;
+    std::condition_variable Wake;
+  };
+
+  // With mutex_ held: when every core thread waits, moves time to the earliest deadline and
+  // makes the waiters that are due runnable.
+  void AdvanceIfAllBlocked();
+  void MakeRunnable(Waiter& W);
+  [[noreturn]] void Stuck(const char* Why);
+
+  std::mutex mutex_;
+  const TimePoint start_;
+  std::atomic<TimePoint::rep> now_;  // readable without the lock
+  int threads_ = 1;
+  int blocked_ = 0;
+  std::uint64_t advances_ = 0;
+  std::vector<Waiter*> waiters_;
+};
+
+}  // namespace zo::test
