@@ -1,11 +1,31 @@
 #!/usr/bin/env bash
-# Builds ZO configure and runs every test. Installs the Debian packages it needs when they are
-# missing (as root, or through sudo).
+# Builds ZO configure and runs every test; then builds and runs the same suite under the address
+# and undefined-behaviour sanitizers (build-address/) and under the thread sanitizer
+# (build-thread/). Installs the Debian packages it needs when they are missing (as root, or
+# through sudo).
+#
+# ZO_SANITIZER_BUILDS=no skips the two sanitizer builds (a quick local run). The sanitizer builds
+# leave out the window and its tests (Qt is not built with the sanitizers, and its tests are the
+# slow ones) and the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
-cd build
-ctest -j "$((jobs * 2))" --output-on-failure --timeout 300
+(cd build && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300)
+
+[ "${ZO_SANITIZER_BUILDS:-yes}" = "no" ] && exit 0
+
+# Findings stop the test that made them and fail it; the suppression files name only findings
+# inside the C and C++ libraries, each with its reason.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
+for kind in address thread; do
+  cmake -S . -B "build-$kind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$kind" \
+    -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF
+  cmake --build "build-$kind" -j "$jobs"
+  (cd "build-$kind" && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300)
+done
