@@ -262,6 +262,7 @@ void TDL2Driver::Execute() {
     if (Port->Read(&RxByte, 1) == 1) {
       bytes_received_.fetch_add(1);
       idle_run_ = 0;
+      rx_idle_ticks_ = 0;
       TxHoldoff = DL2HoldoffAfterByte;
       Port->ClearErrors();
       if (Port->LastErrors != 0) {
@@ -280,6 +281,7 @@ void TDL2Driver::Execute() {
     }
 
     ++idle_run_;
+    if (RxCount != 0 && ++rx_idle_ticks_ >= DL2AbandonFrameTicks) RxCount = 0;
     if (TxLength.load(std::memory_order_acquire) != 0 && TxHoldoff == 0) {
       Transmit();
     } else if (TxHoldoff > 0) {

@@ -39,6 +39,12 @@ constexpr std::uint8_t DL2HoldoffAfterByte = 20;
 constexpr std::uint8_t DL2HoldoffAfterTx = 6;
 // Driver-loop passes without a sign of life before the adapter is taken as lost.
 constexpr std::uint16_t DL2SilencePasses = 500;
+// Idle ticks in a row after which a partly received frame is abandoned and the next byte is read
+// as a length byte. A frame's bytes follow each other at wire speed (a USB adapter may hold them
+// back for up to 16 ms); between the reply to one request and the echo of the next lie at least
+// 39 ms. Without this, a length byte corrupted by line noise would make the receiver take bytes of
+// the following frames for the rest of that frame, and it could stay out of step for many frames.
+constexpr std::uint8_t DL2AbandonFrameTicks = 3;
 // The largest body of a frame and the largest frame.
 constexpr int DL2MaxBody = 17;
 constexpr int DL2MaxFrame = DL2MaxBody + 2;
@@ -201,7 +207,8 @@ class TDL2Driver : public TBusDriver {
   std::atomic<std::uint32_t> bytes_received_{0};
   std::atomic<std::uint32_t> idle_ticks_before_tx_{0};
   std::atomic<std::uint32_t> transmissions_{0};
-  std::uint32_t idle_run_ = 0;  // driver thread only
+  std::uint32_t idle_run_ = 0;      // driver thread only
+  std::uint8_t rx_idle_ticks_ = 0;  // driver thread only: idle ticks since the last byte
 };
 
 }  // namespace zo

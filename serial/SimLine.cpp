@@ -139,6 +139,7 @@ struct SimLine::State {
   bool Plugged = true;
   bool BusMode = false;
   double Corruption = 0.0;
+  std::vector<SimLine::TCorruption> Corruptions;
   std::mt19937 Random;
   TapFunction Tap;
 
@@ -203,6 +204,8 @@ struct SimLine::State {
       auto w = std::make_shared<TWire>();
       w->Core = std::make_shared<TWireCore>();
       w->Core->Value = Corrupt(Bytes[i]);
+      if (w->Core->Value != Bytes[i])
+        Corruptions.push_back({Side == kPort, Bytes[i], w->Core->Value, std::max(now, tx.LastEnd)});
       w->Core->Ninth = NinthBit(Parity, w->Core->Value);
       w->Sender = Side;
       w->Baud = baud;
@@ -580,6 +583,13 @@ void SimLine::SetCorruption(double Probability, std::uint32_t Seed) {
   std::lock_guard<std::mutex> lock(state_->Mutex);
   state_->Corruption = Probability;
   state_->Random.seed(Seed);
+}
+
+std::vector<SimLine::TCorruption> SimLine::TakeCorruptions() {
+  std::lock_guard<std::mutex> lock(state_->Mutex);
+  std::vector<TCorruption> taken;
+  taken.swap(state_->Corruptions);
+  return taken;
 }
 
 void SimLine::SetTap(TapFunction Tap) {

@@ -104,6 +104,15 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // Corrupts each byte crossing the line, in either direction, with this probability (a random
   // bit flipped), from a seeded generator. 0 turns it off.
   void SetCorruption(double Probability, std::uint32_t Seed);
+  // The bytes corrupted since the last call, in the order they were sent (for tests that tell
+  // corruptions a frame check can catch from those it cannot).
+  struct TCorruption {
+    bool FromPort;
+    std::uint8_t Sent;
+    std::uint8_t Received;
+    TimePoint Start;
+  };
+  std::vector<TCorruption> TakeCorruptions();
 
   // --- Observation ---
   // Called for every byte put on the line by either side, with the sender's settings (for traces

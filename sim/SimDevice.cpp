@@ -130,6 +130,10 @@ int SimDevice::MonitorAt(std::uint16_t Address) const {
 }
 
 std::int32_t SimDevice::LiveMonitorValue(int Setting) const {
+  if (!config_.LiveMonitors) {
+    const std::int32_t a = AddressOf(config_.Record, Setting);
+    return a < 0 ? 0 : ReadWord(static_cast<std::uint16_t>(a));
+  }
   // Values drift slowly around plausible operating points, as on a device under changing load.
   const double t = MillisecondsBetween(start_, Now()) / 1000.0;
   const int model = config_.Record[0] / 1000 % 100;

@@ -39,6 +39,9 @@ struct TSimDeviceConfig {
   std::int32_t DeviceKindCode = 130;  // setting 19: 120 to 136 is a device with a charger
   // Raw values of settings 8 to 25 at start; settings not named get the usual factory values.
   std::map<int, std::int32_t> InitialValues;
+  // False: the monitor values (settings 1 to 7) stay at what SetSettingValue stored (0 at
+  // first) instead of drifting, so that a test knows every value the device can answer.
+  bool LiveMonitors = true;
 };
 
 class SimDevice {

@@ -35,11 +35,15 @@ struct TRigOptions {
   int LedBytesEvery = 0;           // DL2: no LED bytes on replies unless asked for
   std::uint32_t Seed = 1;
   std::uint8_t PortNumber = 7;
+  bool LiveMonitors = true;  // false: monitor values stay as the test stores them
+  bool BusTraffic = false;   // DL2: other stations' frames about once a second
+  int WatchdogSeconds = 60;  // see VirtualClock
 };
 
 class SimRig {
  public:
-  explicit SimRig(const TRigOptions& Options = {}) : options_(Options) {
+  explicit SimRig(const TRigOptions& Options = {})
+      : clock_(Options.WatchdogSeconds), options_(Options) {
     sim::TSimDeviceConfig device;
     const auto* record = FindBuiltInVersion(Options.Version);
     if (record != nullptr) {
@@ -50,6 +54,7 @@ class SimRig {
       device.Record[0] = Options.Version;
     }
     device.TurnaroundMs = Options.TurnaroundMs;
+    device.LiveMonitors = Options.LiveMonitors;
     device_ = std::make_shared<sim::SimDevice>(device);
     line_ = SimLine::Create("rig");
     SimPortRegistry::Bind(Options.PortNumber, line_);
@@ -66,6 +71,7 @@ class SimRig {
       if (Options.Adapter == TRigAdapter::DL2BadlyProgrammed)
         config.Variant = sim::TDL2Variant::BadlyProgrammed;
       config.LedBytesEvery = Options.LedBytesEvery;
+      config.BusTraffic = Options.BusTraffic;
       config.Seed = Options.Seed;
       dl2_ = std::make_unique<sim::SimDL2Adapter>(line_, device_.get(), config);
       dl2_->Start();

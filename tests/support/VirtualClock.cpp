@@ -15,13 +15,35 @@ TimePoint StartOfTime() {
 
 }  // namespace
 
-VirtualClock::VirtualClock()
+VirtualClock::VirtualClock(int WatchdogSeconds)
     : start_(StartOfTime()), now_(StartOfTime().time_since_epoch().count()) {
   SetClock(this);
+  if (WatchdogSeconds <= 0) return;
+  watchdog_ = std::thread([this, WatchdogSeconds] {
+    TimePoint::rep seen = now_.load();
+    int still = 0;
+    while (!stop_watchdog_.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // real time, by design
+      const TimePoint::rep now = now_.load();
+      still = now == seen ? still + 1 : 0;
+      seen = now;
+      if (still >= WatchdogSeconds * 10) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        Stuck("virtual time stood still: a thread spins without waiting");
+      }
+    }
+  });
 }
 
 VirtualClock::~VirtualClock() {
+  stop_watchdog_.store(true);
+  if (watchdog_.joinable()) watchdog_.join();
   SetClock(nullptr);
+}
+
+std::uint64_t VirtualClock::Waits() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return waits_;
 }
 
 TimePoint VirtualClock::Now() {
@@ -52,6 +74,7 @@ void VirtualClock::WaitUntil(std::condition_variable& cv, std::unique_lock<std::
   w.Deadline = deadline;
   waiters_.push_back(&w);
   ++blocked_;
+  ++waits_;
   if (blocked_ > threads_) Stuck("a thread that is not a core thread waits on the virtual clock");
   // The caller's mutex is released only now, with ours held: whoever changes the state the caller
   // waits for takes that mutex and then ours in Notify, so the wake-up cannot be missed.

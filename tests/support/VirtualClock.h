@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "threads/Clock.h"
@@ -31,7 +32,11 @@ namespace zo::test {
 class VirtualClock final : public Clock {
  public:
   // Installs itself (SetClock); the calling thread counts as a core thread until destruction.
-  VirtualClock();
+  // With `WatchdogSeconds` > 0 a watchdog thread (outside the core, on real time) aborts the test
+  // program when virtual time has not moved for that many real seconds while core threads exist:
+  // a thread that spins without ever waiting keeps the clock from advancing, and the test would
+  // otherwise hang until its time-out.
+  explicit VirtualClock(int WatchdogSeconds = 0);
   // Reinstalls the system clock.
   ~VirtualClock() override;
   VirtualClock(const VirtualClock&) = delete;
@@ -49,6 +54,9 @@ class VirtualClock final : public Clock {
   double ElapsedMs();
   // How often time jumped forward.
   std::uint64_t Advances();
+  // How many waits blocked so far (a loop that waits far more often than its protocol ticks is a
+  // hot loop even though it never stops the clock).
+  std::uint64_t Waits();
   // Core threads that exist now (the creating thread included).
   int CoreThreads();
 
@@ -72,7 +80,10 @@ class VirtualClock final : public Clock {
   int threads_ = 1;
   int blocked_ = 0;
   std::uint64_t advances_ = 0;
+  std::uint64_t waits_ = 0;
   std::vector<Waiter*> waiters_;
+  std::atomic<bool> stop_watchdog_{false};
+  std::thread watchdog_;
 };
 
 }  // namespace zo::test

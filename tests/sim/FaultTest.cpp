@@ -1,0 +1,529 @@
+// Injected faults on the simulators, each over many seeded repetitions on the virtual clock: line
+// noise, an unplugged adapter, a device that falls silent, collisions on the DL1 bus and a DL2
+// that goes silent. ZO_FAULT_REPETITIONS sets the number of repetitions (default 1000; the
+// sanitizer builds of scripts/test.sh use fewer).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "connection/BusThread.h"
+#include "drivers/SimpleDL2Drv.h"
+#include "settings/Settings.h"
+#include "tests/settings/SettingsTestSupport.h"
+#include "tests/sim/SimRig.h"
+#include "threads/MainThread.h"
+
+namespace zo::test {
+namespace {
+
+constexpr std::int32_t kVersion = 1711104;
+
+int Repetitions() {
+  const char* text = std::getenv("ZO_FAULT_REPETITIONS");
+  const int n = text != nullptr ? std::atoi(text) : 0;
+  return n > 0 ? n : 1000;
+}
+
+// Pumps the main thread's queue, as the window's message loop does, until `Done` holds or
+// `LimitMs` of virtual time have passed. True when it holds.
+bool PumpUntil(const std::function<bool()>& Done, double LimitMs) {
+  MainThread& main = TheMainThread();
+  const TimePoint start = Now();
+  for (;;) {
+    main.ProcessMessages();
+    if (Done()) return true;
+    if (MillisecondsBetween(start, Now()) > LimitMs) return false;
+    main.WaitForMessages(10);
+  }
+}
+
+void PumpFor(double Ms) {
+  PumpUntil([] { return false; }, Ms);
+}
+
+// Passes every call to the driver detection made, and records each Request: when it ran, what it
+// asked and whether it succeeded. Its own thread never runs.
+class TracingDriver final : public TBusDriver {
+ public:
+  struct TCall {
+    TimePoint Start, End;
+    TBusFrame Asked, Answer;
+    bool Ok;
+  };
+
+  explicit TracingDriver(TBusDriver* Inner) : TBusDriver(true), inner_(Inner) {}
+
+  bool Request(TBusFrame& Frame) override {
+    TCall call{Now(), {}, Frame, {}, false};
+    call.Ok = inner_->Request(Frame);
+    call.End = Now();
+    call.Answer = Frame;
+    Calls.push_back(call);
+    return call.Ok;
+  }
+  bool Send(TBusFrame& Frame) override { return inner_->Send(Frame); }
+  bool PutFrame(const TBusFrame& Frame) override { return inner_->PutFrame(Frame); }
+  bool GetFrame(TBusFrame& Frame) override { return inner_->GetFrame(Frame); }
+  std::uint8_t GetPortNumber() override { return inner_->GetPortNumber(); }
+  std::uint8_t GetAddress() override { return inner_->GetAddress(); }
+  void SetAddress(std::uint8_t Value) override { inner_->SetAddress(Value); }
+
+  std::vector<TCall> Calls;
+
+ protected:
+  void Execute() override {}
+
+ private:
+  TBusDriver* inner_;
+};
+
+// An 8-bit additive check catches every frame with one corrupted byte; two corrupted bytes can
+// cancel out. True when the line corrupted at least two bytes in one direction between From and
+// To, so that a wrong value accepted then may have passed every check a receiver can make.
+bool CheckCouldBeDefeated(const std::vector<SimLine::TCorruption>& Corruptions, TimePoint From,
+                          TimePoint To) {
+  int from_port = 0, to_port = 0;
+  for (const SimLine::TCorruption& c : Corruptions) {
+    if (c.Start < From || c.Start > To) continue;
+    ++(c.FromPort ? from_port : to_port);
+  }
+  return from_port >= 2 || to_port >= 2;
+}
+
+// The setting a read request asks for, by its address; 0 for none.
+int SettingOfRequest(const TBusFrame& Asked) {
+  const std::uint16_t address = static_cast<std::uint16_t>(Asked[1] | (Asked[2] << 8));
+  for (int s = 1; s <= 25; ++s)
+    if (SettingTable[s].IsPresent() && SettingTable[s].Address == address) return s;
+  return 0;
+}
+
+struct TNoiseCase {
+  TRigAdapter Adapter;
+  double Probability;
+};
+
+std::string NoiseCaseName(const ::testing::TestParamInfo<TNoiseCase>& Info) {
+  return std::string(Info.param.Adapter == TRigAdapter::DL1 ? "DL1" : "DL2") + "_" +
+         std::to_string(static_cast<int>(Info.param.Probability * 100)) + "percent";
+}
+
+class NoiseWhileReadingAllSettings : public ::testing::TestWithParam<TNoiseCase> {};
+
+TEST_P(NoiseWhileReadingAllSettings, ReadsRecoverAndNoCorruptedValueIsAccepted) {
+  SimRig rig({GetParam().Adapter});
+  SettingsModel model;
+  ASSERT_TRUE(model.Error().empty());
+  TBusDriver* inner = rig.Detect();
+  ASSERT_NE(inner, nullptr);
+  TracingDriver driver(inner);
+  const int reps = Repetitions();
+  int complete = 0, recovered = 0, undetectable = 0, failed_settings = 0;
+  for (int rep = 0; rep < reps; ++rep) {
+    ASSERT_TRUE(SelectVersion(kVersion));  // every present value 0 again
+    for (int s = 8; s <= 25; ++s)
+      SettingTable[s].ReadFailed = false;
+    driver.Calls.clear();
+    rig.Line().TakeCorruptions();
+    rig.Line().SetCorruption(GetParam().Probability, static_cast<std::uint32_t>(rep + 1));
+    const bool ok = ReadSettings(&driver);
+    rig.Line().SetCorruption(0, 0);
+    const auto corruptions = rig.Line().TakeCorruptions();
+    if (ok) ++complete;
+
+    // Each setting: read correctly, or shown as not read; never a corrupted value taken as read
+    // unless the line defeated the frame check itself.
+    int stopped_at = 0;
+    for (int s = 8; s <= 25 && stopped_at == 0; ++s)
+      if (SettingTable[s].ReadFailed) stopped_at = s;
+    EXPECT_EQ(ok, stopped_at == 0) << "rep " << rep;
+    std::map<int, int> failures;
+    for (const TracingDriver::TCall& call : driver.Calls) {
+      const int s = SettingOfRequest(call.Asked);
+      ASSERT_NE(s, 0) << "rep " << rep << ": a request for no setting";
+      if (stopped_at != 0) {
+        EXPECT_LE(s, stopped_at) << "rep " << rep << ": read past the failure";
+      }
+      if (!call.Ok) {
+        ++failures[s];
+        continue;
+      }
+      if (failures[s] > 0) ++recovered;
+      TSetting probe(s == 7 ? "$FFFF I" : "$FFFF W");
+      probe.Kind = SettingTable[s].Kind;
+      probe.DecodeReply(call.Answer);
+      if (probe.Value != rig.Device().SettingValue(s)) {
+        ASSERT_TRUE(CheckCouldBeDefeated(corruptions, call.Start, call.End))
+            << "rep " << rep << ": setting " << s << " took the corrupted value " << probe.Value
+            << " (device " << rig.Device().SettingValue(s) << ") with at most one bad byte";
+        ++undetectable;
+      }
+    }
+    for (int s = 8; s <= 25; ++s) {
+      const TSetting& setting = SettingTable[s];
+      if (!setting.IsPresent()) continue;
+      if (setting.ReadFailed) {
+        ++failed_settings;
+        EXPECT_EQ(setting.AsText(), "Error during read");
+        EXPECT_EQ(failures[s], 4) << "rep " << rep << ": setting " << s;
+      }
+    }
+    Delay(300);  // a quiet line between two reads, as between two clicks
+  }
+  std::printf(
+      "%d reads of all settings at %.0f%% noise: %d complete, %d settings recovered by a "
+      "retry, %d not read, %d wrong values through a defeated frame check\n",
+      reps, GetParam().Probability * 100, complete, recovered, failed_settings, undetectable);
+  EXPECT_GT(recovered, 0) << "no read needed a retry: the noise did not reach the reads";
+  if (GetParam().Probability <= 0.01) {
+    EXPECT_GE(complete, reps * 95 / 100);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Noise, NoiseWhileReadingAllSettings,
+                         ::testing::Values(TNoiseCase{TRigAdapter::DL2, 0.01},
+                                           TNoiseCase{TRigAdapter::DL2, 0.10},
+                                           TNoiseCase{TRigAdapter::DL1, 0.01},
+                                           TNoiseCase{TRigAdapter::DL1, 0.10}),
+                         NoiseCaseName);
+
+// A status label that records what the bus thread shows, with the raw value behind it.
+class RecordingLabel final : public TValueLabel {
+ public:
+  struct TShown {
+    TimePoint At;
+    std::int32_t Raw;
+    std::string Text;
+  };
+  explicit RecordingLabel(TSetting* Setting) : setting_(Setting) {}
+  void SetCaption(const std::string& Text) override {
+    Shown.push_back({Now(), setting_->Value, Text});
+  }
+  std::vector<TShown> Shown;
+
+ private:
+  TSetting* setting_;
+};
+
+// The bus thread on the rig's port, as the window runs it: created at start, the port chosen
+// through the pause handshake, stopped with SafeTerminate.
+class BusUnderTest {
+ public:
+  explicit BusUnderTest(SimRig& Rig) : rig_(Rig) {
+    bus_ = new TBusThread(&MonitorList, nullptr, 0);
+    ChoosePort();
+  }
+  ~BusUnderTest() { bus_->SafeTerminate(true, true, true); }
+
+  // What the window's port menu does.
+  void ChoosePort() {
+    bus_->SetPauseRequested(true);
+    EXPECT_TRUE(PumpUntil([this] { return bus_->Paused(); }, 2000));
+    EXPECT_TRUE(bus_->OpenPort(rig_.PortNumber()));
+    bus_->SetPauseRequested(false);
+  }
+  void Pause() {
+    bus_->SetPauseRequested(true);
+    EXPECT_TRUE(PumpUntil([this] { return bus_->Paused(); }, 2000));
+  }
+  void Resume() { bus_->SetPauseRequested(false); }
+  bool WaitConnected(double LimitMs = 10000) {
+    return PumpUntil([this] { return bus_->EffectiveVersion() == kVersion; }, LimitMs);
+  }
+  bool WaitLost(double LimitMs) {
+    return PumpUntil([this] { return bus_->EffectiveVersion() == -1; }, LimitMs);
+  }
+  TBusThread& Bus() { return *bus_; }
+
+ private:
+  SimRig& rig_;
+  TBusThread* bus_;
+};
+
+// Counts the requests the PC puts on the line, by command code (the port side's own bytes).
+class RequestCounter {
+ public:
+  explicit RequestCounter(SimLine& Line, bool DL1) : dl1_(DL1) {
+    Line.SetTap(
+        [this](bool FromPort, std::uint8_t Value, std::int32_t Baud, char Parity, TimePoint Start) {
+          if (!FromPort) return;
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (dl1_) {
+            if (Parity == 'M') ++counts_[Value];  // the marked first byte is the command code
+            return;
+          }
+          // The bytes of one frame follow each other back to back; a pause starts a new frame.
+          const bool pause = MillisecondsBetween(last_, Start) > 2 * DL2ByteMs;
+          last_ = Start;
+          if (Baud != DL2Baud) {
+            at_ = 0;
+            return;
+          }
+          if (pause) at_ = 0;
+          // DL2 frames from the PC: [length, address or $FF, command, ...]; count requests only.
+          if (at_ == 0) length_ = Value + 2;
+          if (at_ == 1) first_ = Value;
+          if (at_ == 2 && first_ != 0xFF) ++counts_[Value];
+          if (++at_ >= length_) at_ = 0;
+        });
+  }
+  int Count(std::uint8_t Command) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_[Command];
+  }
+
+ private:
+  std::mutex mutex_;
+  bool dl1_;
+  std::map<std::uint8_t, int> counts_;
+  int at_ = 0, length_ = 0;
+  std::uint8_t first_ = 0;
+  TimePoint last_{};
+};
+
+void SetKnownMonitorValues(sim::SimDevice& Device) {
+  for (int s = 1; s <= 7; ++s)
+    Device.SetSettingValue(s, 1000 + 37 * s);
+}
+
+TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
+  for (double probability : {0.01, 0.10}) {
+    TRigOptions options;
+    options.LiveMonitors = false;
+    SimRig rig(options);
+    SetKnownMonitorValues(rig.Device());
+    SettingsModel model;
+    ASSERT_TRUE(SelectVersion(kVersion));
+    std::vector<std::unique_ptr<RecordingLabel>> labels;
+    for (auto& entry : MonitorList) {
+      labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
+      entry->ValueLabel = labels.back().get();
+    }
+    BusUnderTest bus(rig);
+    ASSERT_TRUE(bus.WaitConnected());
+    const int reps = Repetitions();
+    int shown = 0, undetectable = 0;
+    TimePoint last_shown = Now();
+    for (int rep = 0; rep < reps; ++rep) {
+      for (auto& label : labels)
+        label->Shown.clear();
+      rig.Line().TakeCorruptions();
+      rig.Line().SetCorruption(probability, static_cast<std::uint32_t>(rep + 1));
+      PumpFor(1000);
+      rig.Line().SetCorruption(0, 0);
+      const auto corruptions = rig.Line().TakeCorruptions();
+      // Every value shown came from a read that began after the value shown before it.
+      std::vector<std::pair<TimePoint, int>> order;
+      for (std::size_t i = 0; i < labels.size(); ++i)
+        for (std::size_t k = 0; k < labels[i]->Shown.size(); ++k)
+          order.push_back({labels[i]->Shown[k].At, static_cast<int>(i * 100000 + k)});
+      std::sort(order.begin(), order.end());
+      for (const auto& [at, key] : order) {
+        const auto& entry = MonitorList[static_cast<std::size_t>(key / 100000)];
+        const auto& s = labels[static_cast<std::size_t>(key / 100000)]->Shown[key % 100000];
+        int number = 0;
+        for (int n = 1; n <= 7; ++n)
+          if (&SettingTable[n] == entry->Setting) number = n;
+        const std::int32_t truth = static_cast<std::int32_t>(
+            number == 7 ? static_cast<std::int16_t>(rig.Device().SettingValue(7))
+                        : rig.Device().SettingValue(number));
+        ++shown;
+        if (s.Raw != truth) {
+          ASSERT_TRUE(CheckCouldBeDefeated(corruptions, last_shown, at))
+              << "rep " << rep << ": setting " << number << " showed " << s.Text
+              << " from a corrupted frame the check should have caught";
+          ++undetectable;
+        }
+        EXPECT_NE(s.Text, "") << "rep " << rep;
+        last_shown = at;
+      }
+      // A lost target comes back once the line is clean.
+      ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep;
+    }
+    std::printf(
+        "polling at %.0f%% noise over %d seconds: %d values shown, %d wrong through a "
+        "defeated frame check\n",
+        probability * 100, reps, shown, undetectable);
+    EXPECT_GT(shown, 0);
+    for (auto& entry : MonitorList)
+      entry->ValueLabel = nullptr;
+  }
+}
+
+TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndReconnectsOnThePortChosenAgain) {
+  for (TRigAdapter adapter : {TRigAdapter::DL2, TRigAdapter::DL1}) {
+    SimRig rig({adapter});
+    SettingsModel model;
+    ASSERT_TRUE(SelectVersion(kVersion));
+    BusUnderTest bus(rig);
+    ASSERT_TRUE(bus.WaitConnected());
+    std::mt19937 random(adapter == TRigAdapter::DL1 ? 11 : 7);
+    const int reps = Repetitions() / 2;  // both adapters together make the repetitions
+    for (int rep = 0; rep < reps; ++rep) {
+      PumpFor(static_cast<double>(random() % 400));  // anywhere in the polling cycle
+      rig.Line().Unplug();
+      const TimePoint unplugged = Now();
+      ASSERT_TRUE(bus.WaitLost(60000)) << "rep " << rep << ": the target was never lost";
+      // Unplugged, every thread still waits between its attempts: the driver's read ticks, the
+      // bus thread's time-outs. A hot loop would wait far more often (or stop the clock).
+      const std::uint64_t waits = rig.Clock().Waits();
+      const TimePoint from = Now();
+      PumpFor(2000);
+      const double per_second = static_cast<double>(rig.Clock().Waits() - waits) /
+                                (MillisecondsBetween(from, Now()) / 1000);
+      EXPECT_LT(per_second, 1000) << "rep " << rep << ": waits per second while unplugged";
+      EXPECT_GT(MillisecondsBetween(unplugged, from), 0.0);
+      rig.Line().Replug();
+      bus.ChoosePort();
+      ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep << ": no reconnection";
+    }
+  }
+}
+
+TEST(SilentDevice, TargetLostAtTheEleventhFailureAndFoundAgainWhenItAnswers) {
+  for (TRigAdapter adapter : {TRigAdapter::DL2, TRigAdapter::DL1}) {
+    // Other stations' frames keep the DL2 itself alive: without any frame but its echo for 5 s
+    // the driver would take the adapter for lost too (tested with DL2Silence below).
+    TRigOptions options;
+    options.Adapter = adapter;
+    options.BusTraffic = adapter != TRigAdapter::DL1;
+    SimRig rig(options);
+    RequestCounter requests(rig.Line(), adapter == TRigAdapter::DL1);
+    SettingsModel model;
+    ASSERT_TRUE(SelectVersion(kVersion));
+    BusUnderTest bus(rig);
+    ASSERT_TRUE(bus.WaitConnected());
+    std::mt19937 random(adapter == TRigAdapter::DL1 ? 5 : 3);
+    const int reps = Repetitions() / 2;
+    for (int rep = 0; rep < reps; ++rep) {
+      PumpFor(static_cast<double>(random() % 600));
+      // Between two bus transactions, so that no answer is on its way when the device stops.
+      bus.Pause();
+      const int reads = requests.Count(7), version_reads = requests.Count(5);
+      rig.Device().SetSilent(true);
+      bus.Resume();
+      ASSERT_TRUE(PumpUntil([&] { return requests.Count(5) > version_reads; }, 30000))
+          << "rep " << rep << ": the target was never lost";
+      EXPECT_EQ(bus.Bus().DetectedVersion(), -1);
+      EXPECT_EQ(requests.Count(7) - reads, 11) << "rep " << rep << ": failed reads before the loss";
+      rig.Device().SetSilent(false);
+      ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep << ": not found again";
+    }
+  }
+}
+
+TEST(DL1Collisions, FailedSendsAreCountedAndLaterOnesSucceed) {
+  SimRig rig({TRigAdapter::DL1});
+  TBusDriver* driver = rig.Detect();
+  ASSERT_NE(driver, nullptr);
+  std::mt19937 random(17);
+  const int reps = Repetitions();
+  for (int rep = 0; rep < reps; ++rep) {
+    Delay(static_cast<std::uint32_t>(random() % 100));
+    // Any byte of the other station spoils the echo: a $FF leaves the bits as they were, apart
+    // from the framing error of the collision.
+    const auto byte = static_cast<std::uint8_t>(random() % 256);
+    const int before = rig.DL1()->CollisionsMade();
+    rig.DL1()->CollideWithNextTransmission(byte);
+    TBusFrame keep_alive{3, 3, 0, 0};
+    EXPECT_FALSE(driver->Send(keep_alive)) << "rep " << rep << ": collision with $" << int(byte);
+    EXPECT_TRUE(driver->TxFailed());
+    EXPECT_EQ(rig.DL1()->CollisionsMade(), before + 1);
+    TBusFrame again{3, 3, 0, 0};
+    EXPECT_TRUE(driver->Send(again)) << "rep " << rep;
+    TBusFrame version{5, 0, 0, 0xFF};
+    ASSERT_TRUE(driver->Request(version)) << "rep " << rep;
+    EXPECT_EQ(version[0], 0x82);
+  }
+  rig.StopDriver();
+
+  // The bus thread counts each failed transmission: ten collisions in a row leave the target
+  // connected, the eleventh loses it, and it is found again once the bus is free.
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(kVersion));
+  BusUnderTest bus(rig);
+  ASSERT_TRUE(bus.WaitConnected());
+  for (int rep = 0; rep < 20; ++rep) {
+    const int collisions = rep % 2 == 0 ? 10 : 11;
+    bool lost = false;
+    auto watch = [&] {
+      lost = lost || bus.Bus().EffectiveVersion() == -1;
+      return false;
+    };
+    for (int i = 0; i < collisions; ++i) {
+      const int made = rig.DL1()->CollisionsMade();
+      rig.DL1()->CollideWithNextTransmission(0x00);
+      ASSERT_TRUE(PumpUntil(
+          [&] {
+            watch();
+            return rig.DL1()->CollisionsMade() > made;
+          },
+          5000))
+          << "rep " << rep << ": no transmission to collide with";
+      // One collision per frame: the next is armed once the PC has given up this one.
+      ASSERT_TRUE(PumpUntil(
+          [&] {
+            watch();
+            return !rig.Line().PortRts();
+          },
+          5000));
+    }
+    PumpUntil(watch, 2000);
+    EXPECT_EQ(lost, collisions == 11) << "rep " << rep << " with " << collisions << " collisions";
+    ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep;
+    PumpFor(1500);  // a full polling cycle with successful reads: the count is 0 again
+  }
+}
+
+TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
+  SimRig rig({TRigAdapter::DL2});
+  auto* driver = dynamic_cast<TDL2Driver*>(rig.Detect());
+  ASSERT_NE(driver, nullptr);
+  std::mt19937 random(23);
+  const int reps = Repetitions();
+  for (int rep = 0; rep < reps; ++rep) {
+    TBusFrame ok_frame{5, 0, 0, 0xFF};
+    ASSERT_TRUE(driver->Request(ok_frame)) << "rep " << rep;
+    const TimePoint last_answer = Now();
+    Delay(static_cast<std::uint32_t>(random() % 300));
+    const int starts = rig.DL2()->ApplicationStarts();
+    rig.DL2()->SetSilent(true);
+    const TimePoint silent_from = Now();
+    // The client keeps asking, as the bus thread would.
+    bool saw_mode_3 = false;
+    double mode_3_after = 0;
+    while (!saw_mode_3) {
+      TBusFrame f{5, 0, 0, 0xFF};
+      EXPECT_FALSE(driver->Request(f));
+      if (driver->GetMode() == 3) {
+        saw_mode_3 = true;
+        mode_3_after = MillisecondsBetween(last_answer, Now());
+      }
+      ASSERT_LT(MillisecondsBetween(silent_from, Now()), 20000) << "rep " << rep;
+    }
+    // 500 driver passes without a sign of life, each at least one 10 ms read tick.
+    EXPECT_GE(mode_3_after, DL2SilencePasses * DL2ReadTimeoutMs) << "rep " << rep;
+    TBusFrame restart{5, 0, 0, 0xFF};
+    EXPECT_FALSE(driver->Request(restart));  // restarts the adapter: mode 0, nothing goes out
+    EXPECT_EQ(driver->GetMode(), 0);
+    rig.DL2()->SetSilent(false);
+    const TimePoint back_from = Now();
+    bool answered = false;
+    while (!answered) {
+      TBusFrame f{5, 0, 0, 0xFF};
+      answered = driver->Request(f);
+      ASSERT_LT(MillisecondsBetween(back_from, Now()), 20000) << "rep " << rep << ": no recovery";
+    }
+    EXPECT_EQ(driver->GetMode(), 1) << "rep " << rep;
+    EXPECT_GT(rig.DL2()->ApplicationStarts(), starts) << "rep " << rep;
+  }
+}
+
+}  // namespace
+}  // namespace zo::test
