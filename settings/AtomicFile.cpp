@@ -1,10 +1,13 @@
 #include "settings/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -74,6 +77,64 @@ void SetAtomicWriteFailureHook(TAtomicFailureHook Hook) {
   failure_hook = std::move(Hook);
 }
 
+namespace {
+
+// Temporary names are "<target>.tmp-<pid>-<random>", so that the leftover of a writer that was
+// killed can be told from the file of a writer that still runs.
+std::string TempPrefix(const std::string& target) {
+  return target + ".tmp-";
+}
+
+// Removes the temporary files that earlier writers of `target` left when they were killed
+// between naming their file and renaming it over the target.
+void RemoveLeftovers(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::string prefix = TempPrefix(target).substr(target.rfind('/') + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      unlink((folder + "/" + name).c_str());
+  }
+  closedir(dir);
+}
+
+// A new, empty file for the data: unnamed where the file system allows it (a writer killed before
+// the rename then leaves nothing at all), else named. -1 on failure.
+int CreateTemp(const std::string& target, mode_t mode, bool& named, std::string& temp) {
+  const int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (fd >= 0) {
+    named = false;
+    return fd;
+  }
+  std::string pattern = TempPrefix(target) + std::to_string(getpid()) + "-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int named_fd = mkostemp(name.data(), O_CLOEXEC);
+  if (named_fd < 0) return -1;
+  named = true;
+  temp.assign(name.data());
+  return named_fd;
+}
+
+// Gives the unnamed file a temporary name beside the target, for the rename.
+bool NameTemp(int fd, const std::string& target, std::string& temp) {
+  static std::atomic<unsigned> counter{0};
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = TempPrefix(target) + std::to_string(getpid()) + "-" +
+           std::to_string(counter.fetch_add(1) ^ static_cast<unsigned>(std::rand()));
+    if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool AtomicWriteFile(const std::string& Path, const std::string& Data, std::string* Error) {
   if (Path.empty()) return Fail(Error, "empty file name", 0);
   const std::string target = ResolveTarget(Path);
@@ -90,25 +151,30 @@ bool AtomicWriteFile(const std::string& Path, const std::string& Data, std::stri
     umask(mask);
     mode = 0666 & ~mask;
   }
+  RemoveLeftovers(target);
 
-  std::string temp = target + ".tmp-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  if (!StepAllowed(TAtomicStep::Create)) return Fail(Error, "cannot create " + temp, EACCES);
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  std::string temp;
+  bool named = false;
+  if (!StepAllowed(TAtomicStep::Create))
+    return Fail(Error, "cannot create a temporary file beside " + target, EACCES);
+  const int fd = CreateTemp(target, mode, named, temp);
   if (fd < 0) return Fail(Error, "cannot create a temporary file beside " + target, errno);
-  temp.assign(name.data());
 
   auto abandon = [&](const std::string& what, int err) {
     close(fd);
-    unlink(temp.c_str());
+    if (named) unlink(temp.c_str());
     return Fail(Error, what, err);
   };
-  if (fchmod(fd, mode) != 0) return abandon("cannot set the permissions of " + temp, errno);
-  if (!StepAllowed(TAtomicStep::Write)) return abandon("cannot write " + temp, EIO);
-  if (!WriteAll(fd, Data)) return abandon("cannot write " + temp, errno);
-  if (!StepAllowed(TAtomicStep::Sync)) return abandon("cannot flush " + temp, EIO);
-  if (fsync(fd) != 0) return abandon("cannot flush " + temp, errno);
+  if (fchmod(fd, mode) != 0)
+    return abandon("cannot set the permissions of the new " + target, errno);
+  if (!StepAllowed(TAtomicStep::Write)) return abandon("cannot write the new " + target, EIO);
+  if (!WriteAll(fd, Data)) return abandon("cannot write the new " + target, errno);
+  if (!StepAllowed(TAtomicStep::Sync)) return abandon("cannot flush the new " + target, EIO);
+  if (fsync(fd) != 0) return abandon("cannot flush the new " + target, errno);
+  if (!named) {
+    if (!NameTemp(fd, target, temp)) return abandon("cannot name the new " + target, errno);
+    named = true;
+  }
   if (close(fd) != 0) {
     const int err = errno;
     unlink(temp.c_str());

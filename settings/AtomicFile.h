@@ -4,6 +4,9 @@
 // A write goes to a temporary file in the target's folder, is flushed to the disk and then
 // renamed over the target, so a reader sees either the old file or the complete new one, never a
 // truncated or half-written file, and no temporary file is left behind on success or failure.
+// The temporary file has no name until just before the rename (where the file system allows
+// that), so a process killed while it writes leaves nothing; a named one that a killed writer
+// left ("<target>.tmp-<pid>-...") is removed by the next write of the same target.
 #pragma once
 
 #include <cstddef>
