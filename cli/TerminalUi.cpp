@@ -26,13 +26,16 @@ constexpr int BarWidth = 30;
 
 std::string FormatMessage(const std::string& Msg, TMsgDlgType DlgType) {
   const std::string kind = KindText(DlgType);
-  const std::string indent(kind.size(), ' ');
   std::string out = kind;
+  bool line_start = false;  // the next character begins a continuation line
   for (char c : Msg) {
     if (c == '\r') {
       out += '\n';
-      out += indent;
+      line_start = true;
     } else if (c != '\n') {
+      // Continuation lines are indented under the first; empty ones stay empty.
+      if (line_start) out.append(kind.size(), ' ');
+      line_start = false;
       out += c;
     }
   }

@@ -47,7 +47,8 @@ const char HelpText[] =
     "  --silent-after N   the device stops answering after N requests (0: silent at once)\n"
     "  --garble P         each byte to the program gets a flipped bit with probability P\n"
     "  --seed N           seed of the garbling and of the adapter's choices (1)\n"
-    "  --state FILE       on exit, write the device's settings and frame counts to FILE\n"
+    "  --state FILE       on exit and on SIGUSR1, write the device's settings and frame\n"
+    "                     counts to FILE\n"
     "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
     "  --list             list the versions of the table and exit\n"
     "  --help             this text\n";
@@ -172,8 +173,10 @@ void ListVersions() {
 }
 
 // The device as the test or the technician finds it afterwards.
+// Written to a temporary file renamed over `Path`, so a reader never sees half of it.
 bool WriteState(const std::string& Path, const SimDevice& Device, const SimDL2Adapter& Adapter) {
-  std::FILE* f = std::fopen(Path.c_str(), "w");
+  const std::string temporary = Path + ".new";
+  std::FILE* f = std::fopen(temporary.c_str(), "w");
   if (f == nullptr) return false;
   std::fprintf(f, "version %d\n", Device.Record()[0]);
   for (int n = 8; n <= 25; ++n)
@@ -185,7 +188,8 @@ bool WriteState(const std::string& Path, const SimDevice& Device, const SimDL2Ad
   std::fprintf(f, "pending_commit %d\n", Device.PendingCommitWrites());
   std::fprintf(f, "requests %d\n", Adapter.RequestsPassed());
   std::fprintf(f, "application_starts %d\n", Adapter.ApplicationStarts());
-  return std::fclose(f) == 0;
+  if (std::fclose(f) != 0) return false;
+  return std::rename(temporary.c_str(), Path.c_str()) == 0;
 }
 
 }  // namespace
@@ -212,13 +216,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // SIGINT and SIGTERM are taken by sigwait below; every thread started from here on inherits
-  // the blocked mask.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // SIGINT and SIGTERM (stop) and SIGUSR1 (write the state) are taken by sigwait below; every
+  // thread started from here on inherits the blocked mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   TSimDeviceConfig device_config;
   device_config.Record = *record;
@@ -264,8 +269,12 @@ int main(int argc, char** argv) {
   std::printf("%s\n", bridge->SlavePath().c_str());
   std::fflush(stdout);
 
-  int signal_number = 0;
-  sigwait(&stop_signals, &signal_number);
+  for (;;) {
+    int signal_number = 0;
+    sigwait(&signals, &signal_number);
+    if (signal_number != SIGUSR1) break;
+    if (!o.State.empty()) WriteState(o.State, device, adapter);
+  }
 
   bridge->Stop();
   adapter.Stop();
