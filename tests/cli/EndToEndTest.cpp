@@ -3,6 +3,7 @@
 // take part.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -263,6 +264,26 @@ TEST_F(ZocfgEndToEnd, MonitorPrintsOneEntryPerCycle) {
   EXPECT_EQ(cycles, 2u) << r.Out;
   for (const char* key : {"\"u_mains\"", "\"u_dc\"", "\"i_dc\""})
     EXPECT_TRUE(Contains(r.Out, key)) << key << "\n" << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, MonitorRunsUntilInterrupted) {
+  SimProcess sim(folder_, {"--device", "1410006"});
+  const std::string out = folder_.File("monitor-out"), err = folder_.File("monitor-err");
+  Child monitor(BinFolder() + "/zocfg", {"monitor", "--port", sim.Path()}, out, err);
+  // The heading, then the first cycle.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto lines = [&] {
+    const std::string text = ReadFile(out);
+    return std::count(text.begin(), text.end(), '\n');
+  };
+  while (lines() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_GE(lines(), 2) << ReadFile(out) << ReadFile(err);
+  monitor.Signal(SIGINT);
+  EXPECT_EQ(monitor.Wait(10000), 0) << ReadFile(err);
+  const std::string text = ReadFile(out);
+  EXPECT_TRUE(Contains(text, "Corvane Charger 24/25 (software version 1410006)")) << text;
+  EXPECT_TRUE(Contains(text, " s  UMains ")) << text;
 }
 
 TEST_F(ZocfgEndToEnd, UpdateFirmwareWithoutYesOnlyChecks) {
