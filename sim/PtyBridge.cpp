@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -92,22 +94,30 @@ std::unique_ptr<TPtyBridge> TPtyBridge::Create(std::shared_ptr<SimLine> Line, st
     ::close(master);
     return nullptr;
   }
+  // Without the watch the terminal still works, for root or for one program.
+  int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && ::inotify_add_watch(watch, path.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+    ::close(watch);
+    watch = -1;
+  }
   TTimeouts timeouts;
   timeouts.ReadInterval = 1;
   timeouts.ReadConstant = SettingsPollMs;
   port->SetTimeouts(timeouts);
   return std::unique_ptr<TPtyBridge>(
-      new TPtyBridge(std::move(Line), std::move(port), master, slave, wake[0], wake[1], path));
+      new TPtyBridge(std::move(Line), std::move(port), master, slave, wake[0], wake[1], watch, path));
 }
 
 TPtyBridge::TPtyBridge(std::shared_ptr<SimLine> Line, std::unique_ptr<SerialBackend> Port,
-                       int Master, int Slave, int WakeRead, int WakeWrite, std::string SlavePath)
+                       int Master, int Slave, int WakeRead, int WakeWrite, int Watch,
+                       std::string SlavePath)
     : line_(std::move(Line)),
       port_(std::move(Port)),
       master_(Master),
       slave_(Slave),
       wake_read_(WakeRead),
       wake_write_(WakeWrite),
+      watch_(Watch),
       slave_path_(std::move(SlavePath)) {
   line_settings_.BaudRate = 0;  // unknown: the first look programs the port side
   line_settings_.RtsEnabled = true;
@@ -119,6 +129,7 @@ TPtyBridge::~TPtyBridge() {
   port_.reset();
   ::close(wake_read_);
   ::close(wake_write_);
+  if (watch_ >= 0) ::close(watch_);
   ::close(slave_);
   ::close(master_);
 }
@@ -164,10 +175,11 @@ void TPtyBridge::SyncLineSettings() {
 void TPtyBridge::ToLine() {
   std::uint8_t buffer[512];
   while (!stop_.load()) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, 100);
+    pollfd fds[3] = {{master_, POLLIN, 0}, {wake_read_, POLLIN, 0}, {watch_, POLLIN, 0}};
+    const int ready = ::poll(fds, watch_ >= 0 ? 3 : 2, 100);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0 || (fds[1].revents & POLLIN)) continue;
+    if (watch_ >= 0 && (fds[2].revents & POLLIN)) OnOpensAndCloses();
     if (fds[0].revents & POLLIN) {
       const ssize_t n = ::read(master_, buffer, sizeof buffer);
       if (n > 0) {
@@ -181,6 +193,30 @@ void TPtyBridge::ToLine() {
     }
     // A hang-up cannot last while the bridge holds the slave; should one come, do not spin.
     if (fds[0].revents & (POLLHUP | POLLERR)) ::poll(fds + 1, 1, 50);
+  }
+}
+
+void TPtyBridge::OnOpensAndCloses() {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(watch_, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->mask & IN_OPEN) ++opens_;
+      if (event->mask & IN_CLOSE) {
+        if (--opens_ <= 0) {
+          opens_ = 0;
+          ::ioctl(slave_, TIOCNXCL);
+          termios t{};
+          if (::tcgetattr(slave_, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::tcsetattr(slave_, TCSANOW, &t);
+          }
+        }
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
   }
 }
 

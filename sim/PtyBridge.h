@@ -12,7 +12,11 @@
 //
 // The bridge holds the slave open itself, in raw mode, so that the terminal stays usable from
 // one program to the next and bytes the adapter sends meanwhile wait in the terminal's buffer
-// (or are dropped once it is full).
+// (or are dropped once it is full). A program that takes the terminal exclusively (TIOCEXCL, as
+// the serial ports of this system do) leaves that mark on it when it closes, since the terminal
+// lives on with the bridge: the bridge watches the slave's opens and closes (inotify) and, once
+// the last program has closed it, clears the mark and puts the terminal back to raw mode, so
+// the next program can open it without root's privilege.
 //
 // Two threads: one carries the program's bytes to the line, one the line's bytes to the program.
 #pragma once
@@ -57,16 +61,20 @@ class TPtyBridge {
  private:
   class Worker;
   TPtyBridge(std::shared_ptr<SimLine> Line, std::unique_ptr<SerialBackend> Port, int Master,
-             int Slave, int WakeRead, int WakeWrite, std::string SlavePath);
+             int Slave, int WakeRead, int WakeWrite, int Watch, std::string SlavePath);
 
   void ToLine();    // the program's bytes to the line
   void FromLine();  // the line's bytes to the program
   void SyncLineSettings();
   void WriteToProgram(std::uint8_t* Bytes, int Count);
+  // Reads the watch's events; after the last program's close, frees the terminal for the next.
+  void OnOpensAndCloses();
 
   std::shared_ptr<SimLine> line_;
   std::unique_ptr<SerialBackend> port_;
   int master_, slave_, wake_read_, wake_write_;
+  int watch_;      // inotify descriptor watching the slave's opens and closes; -1 without
+  int opens_ = 0;  // programs that have the slave open (the bridge's own descriptor not counted)
   std::string slave_path_;
   std::function<void()> before_forward_;
   double garble_ = 0;

@@ -2,6 +2,7 @@
 // the real termios code, the bus thread, detection, the DL2 driver and the settings model all
 // take part.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -99,6 +100,18 @@ TEST_F(ZocfgEndToEnd, DetectReportsTheAdapterAndTheDeviceAndTracesTheLine) {
   EXPECT_TRUE(Contains(text, "<DEV")) << text.substr(0, 2000);
   EXPECT_TRUE(Contains(text, "line 115200") == false);  // a new bootblock needs no start
   EXPECT_TRUE(Contains(text, "PC>  02  2400 8N1"));
+
+  // zocfg took the terminal exclusively; once it has closed it, the next program (not only
+  // root) must be able to open it.
+  const int fd = ::open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  int exclusive = 1;
+  for (int i = 0; i < 500 && exclusive != 0; ++i) {
+    ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    if (exclusive != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::close(fd);
+  EXPECT_EQ(exclusive, 0);
 }
 
 TEST_F(ZocfgEndToEnd, DetectFindsAnOldBootblockInNineBitMode) {
