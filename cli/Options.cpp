@@ -236,6 +236,7 @@ std::string HelpText(TCommand Command) {
       "\n"
       "Exit status: 0 success; 1 communication failure (no adapter, no target, a read or write\n"
       "that failed); 2 usage error; 3 file error (VERSION.DAT, settings file, trace file).\n"
+      "Ctrl+C ends a command early with status 1 (monitor: ends it normally, status 0).\n"
       "Messages go to standard error; with --json standard output holds one JSON document.\n";
   switch (Command) {
     case TCommand::Detect:
