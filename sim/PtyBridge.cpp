@@ -104,8 +104,8 @@ std::unique_ptr<TPtyBridge> TPtyBridge::Create(std::shared_ptr<SimLine> Line, st
   timeouts.ReadInterval = 1;
   timeouts.ReadConstant = SettingsPollMs;
   port->SetTimeouts(timeouts);
-  return std::unique_ptr<TPtyBridge>(
-      new TPtyBridge(std::move(Line), std::move(port), master, slave, wake[0], wake[1], watch, path));
+  return std::unique_ptr<TPtyBridge>(new TPtyBridge(std::move(Line), std::move(port), master, slave,
+                                                    wake[0], wake[1], watch, path));
 }
 
 TPtyBridge::TPtyBridge(std::shared_ptr<SimLine> Line, std::unique_ptr<SerialBackend> Port,
