@@ -143,7 +143,9 @@ TEST_F(DL2Driver, RepliesQueueWholeGroupsOnlyAndLedBytesAreTakenOff) {
   Send(Framed({0x00, 0x01, 0x82, 0x04, 0x51, 0x83, 0x71, 0x01}));  // two groups
   ExpectReply(r, {0x82, 0x04, 0x51});
   TBusFrame f{};
-  ASSERT_TRUE(driver_->GetFrame(f));  // the second, same tag, left for the next Request to flush
+  // The second, same tag, left for the next Request to flush. The Request may return as soon as
+  // the first group is queued, before the driver thread has queued the second.
+  ASSERT_TRUE(WaitUntil([&] { return driver_->GetFrame(f); }));
   EXPECT_EQ((Bytes{f[0], f[1], f[2]}), (Bytes{0x83, 0x71, 0x01}));
 
   r = Request({5, 0, 0, 0xFF});
