@@ -145,7 +145,8 @@ TEST_F(DL2Driver, RepliesQueueWholeGroupsOnlyAndLedBytesAreTakenOff) {
   TBusFrame f{};
   // The second, same tag, left for the next Request to flush. The Request may return as soon as
   // the first group is queued, before the driver thread has queued the second.
-  ASSERT_TRUE(WaitUntil([&] { return driver_->GetFrame(f); }));
+  bool got = false;
+  ASSERT_TRUE(WaitUntil([&] { return got = got || driver_->GetFrame(f); }));
   EXPECT_EQ((Bytes{f[0], f[1], f[2]}), (Bytes{0x83, 0x71, 0x01}));
 
   r = Request({5, 0, 0, 0xFF});
