@@ -176,16 +176,22 @@ TEST_P(Monitoring, EveryValueReachesItsLabelInListOrder) {
   StartThread();
   EXPECT_TRUE(OpenPort(rig.Number()));
   ASSERT_TRUE(WaitForVersion(kVersion));
-  ASSERT_TRUE(PumpUntil([&] { return AllLabelsShown() && rig.Device().FramesSeen(3) >= 1; }));
-  EXPECT_EQ(thread_->State(), TBusState::Monitoring);
   std::vector<std::string> names;
   for (const auto& entry : MonitorList)
     names.push_back(entry->LabelName);
-  EXPECT_EQ(std::vector<std::string>(order_.begin(), order_.begin() + 7), names);
+  // One cycle without a failed read writes the labels in exactly the list's order.
+  auto full_cycle = [&] {
+    return std::search(order_.begin(), order_.end(), names.begin(), names.end()) != order_.end();
+  };
+  ASSERT_TRUE(PumpUntil([&] { return full_cycle() && rig.Device().FramesSeen(3) >= 1; }, 8000));
+  EXPECT_EQ(thread_->State(), TBusState::Monitoring);
+  ASSERT_TRUE(Pause());  // the settings are the thread's while it polls
   for (std::size_t i = 0; i < labels_.size(); ++i) {
     const TSetting& setting = *MonitorList[i]->Setting;
-    EXPECT_EQ(labels_[i]->Captions.back(), setting.AsText());
-    EXPECT_NE(setting.AsText(), "Error during read");
+    EXPECT_NE(labels_[i]->Captions.back(), "Error during read");  // a failed read changes none
+    if (!setting.ReadFailed) {
+      EXPECT_EQ(labels_[i]->Captions.back(), setting.AsText());
+    }
   }
 }
 
@@ -252,6 +258,7 @@ TEST_F(BusThread, ThePauseHandsTheDriverToTheWindowAndIsReleased) {
   ASSERT_TRUE(PumpUntil([&] { return AllLabelsShown(); }));
   ASSERT_TRUE(Pause());
   EXPECT_EQ(thread_->State(), TBusState::Paused);
+  PumpUntil([] { return false; }, 100);  // the last frame the thread sent leaves the wire
   const int passed = adapter.RequestsPassed();
   const std::size_t shown = order_.size();
   for (int i = 0; i < 3; ++i)
