@@ -570,6 +570,7 @@ void SimDL2Adapter::OnAdapterCommand(const std::vector<std::uint8_t>& Body) {
     last_state_command_.assign(Body.begin() + 2, Body.end());
     if (Body == kUpdateRequest) update_armed_ = true;
     SendAnswer({0xFF, 'S'});
+    if (update_armed_ && config_.BreakInvisible) EnterBootblock(true);
   } else if (letter == 'W' && config_.NineBit && Body.size() >= 5) {
     ++requests_passed_;
     const auto reply = device_ ? device_->Handle(device_->BusAddress(), {Body[2], Body[3], Body[4]})

@@ -117,6 +117,9 @@ struct TSimDL2Config {
   // The application starts but never answers (an adapter silent after the start sequence).
   bool ApplicationHangs = false;
   TSimBootblockConfig Bootblock;
+  // The line carries no break (a pseudo-terminal, which passes only byte content): the
+  // application hands over to its bootblock as soon as it has answered the update request.
+  bool BreakInvisible = false;
 };
 
 class SimDL2Adapter {
