@@ -1,5 +1,6 @@
 #include "ui/AbtForm.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 
 #include "adapter/Textlogger.h"
@@ -41,10 +42,12 @@ TAboutBox::TAboutBox(QWidget* Owner)
 
   // The labels the design shows in black use the theme's text colour, so a dark theme stays
   // readable.
-  const QPalette text_palette = Owner ? Owner->palette() : QPalette();
+  QPalette text_palette = palette();
+  text_palette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
   ProductName = MakeLabel(this, "ProductName", QStringLiteral("ZO configure"), 16, 16, 20);
   ProductName->setPalette(text_palette);
   ProductName->installEventFilter(this);
+  FitLabelWidth(ProductName, 116);
   Version = MakeLabel(this, "Version", QStringLiteral("Version 90.03.120"), 16, 40, 16);
   Version->setPalette(text_palette);
   Label1 = MakeLabel(this, "Label1", QStringLiteral("Configuration program  for  Corvane devices"),

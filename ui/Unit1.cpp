@@ -289,11 +289,13 @@ void TForm1::CreatePanel() {
   RadioButton50Hz = NewRadio(P, "RadioButton50Hz", "50 Hz", 112, 4, true);
   RadioButton60Hz = NewRadio(P, "RadioButton60Hz", "60 Hz", 168, 4, false);
   SystemFrequencyLabel->setBuddy(RadioButton50Hz);
+  FitLabelWidth(SystemFrequencyLabel, 94);
   NrOfSlavesLabel = NewLabel(P, "NrOfSlavesLabel", "&Number of slaves", 272, 4);
   NrOfSlavesComboBox = NewCombo(P, "NrOfSlavesComboBox", {"0", "1", "2", "3", "4"}, 368, 0, 34);
   NrOfSlavesComboBox->setMinimumContentsLength(1);
   NrOfSlavesComboBox->resize(std::max(34, NrOfSlavesComboBox->sizeHint().width()), 21);
   NrOfSlavesLabel->setBuddy(NrOfSlavesComboBox);
+  FitLabelWidth(NrOfSlavesLabel, 94);
 
   InverterGroupBox = new QGroupBox(QStringLiteral("&Inverter"), P);
   InverterGroupBox->setObjectName(QStringLiteral("InverterGroupBox"));
@@ -367,6 +369,13 @@ void TForm1::CreatePanel() {
     w->hide();
   }
 
+  for (QLabel* label : {ChargeCharacteristicLabel, AbsorptionVoltageLabel, FloatVoltageLabel,
+                        IBatBulkLabel, ShoreCurrentLabel})
+    FitLabelWidth(label, 102);
+  for (QLabel* label : {RepeatedAbsorptionTimeLabel, RepeatedAbsorptionIntervalLabel})
+    FitLabelWidth(label, 142);
+  for (auto* label : AlarmRelayGroupBox->findChildren<QLabel*>())
+    if (label->x() < 90) FitLabelWidth(label, 86);
   setting_edits_ = {
       InvOutputEdit,         DCLowShutDownEdit,          DCLowRestartEdit,
       AbsorptionVoltageEdit, FloatVoltageEdit,           IBatBulkEdit,
@@ -476,7 +485,8 @@ void TForm1::CreateChargerGroup() {
       NewEdit(T, "RepeatedAbsorptionIntervalTimeEdit", "1", 336, 60, 41);
   NewLabel(T, "RepeatedAbsorptionIntervalUnitLabel", "Days", 384, 62);
   AbsorptionTimeLabel = NewLabel(T, "AbsorptionTimeLabel", "Maximum absorption time", 192, 86);
-  AbsorptionTimeLabel->setFixedWidth(140);
+  FitLabelWidth(AbsorptionTimeLabel, 142);
+  AbsorptionTimeLabel->setFixedWidth(142);
   AbsorptionTimeEdit = NewEdit(T, "AbsorptionTimeEdit", "4", 336, 84, 41);
   NewLabel(T, "AbsorptionTimeUnitLabel", "Hr", 384, 86);
   StopAfter10HrBulkCheckBox =

@@ -3,13 +3,35 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "threads/MainThread.h"
 #include "ui/QtMainThread.h"
 
+namespace {
+
+// The offscreen platform's notes about what it cannot do are noise in the tests' output.
+void QuietHandler(QtMsgType Type, const QMessageLogContext& Context, const QString& Message) {
+  static const char* const noise[] = {"This plugin does not support", "XDG_RUNTIME_DIR",
+                                      "Keyboard event not accepted"};
+  const QByteArray text = Message.toLocal8Bit();
+  for (const char* n : noise)
+    if (std::strstr(text.constData(), n)) return;
+  (void)Context;
+  std::fprintf(stderr, "%s\n", text.constData());
+  if (Type == QtFatalMsg) std::abort();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#ifdef ZO_SCALE_FACTOR
+  setenv("QT_SCALE_FACTOR", ZO_SCALE_FACTOR, 1);
+#endif
+  qInstallMessageHandler(QuietHandler);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
