@@ -99,6 +99,13 @@ TEST_F(Connection, DL1ChargerShownWithItsOwnControls) {
   EXPECT_TRUE(WaitFor([this] { return !form_->PanelActive(); }));
   EXPECT_EQ(form_->windowTitle(), "ZO configure");
   SimPortRegistry::Find(2)->Replug();
+
+  // "&Exit" while the port is open closes the window; the bus thread then ends in order.
+  form_->Exit1->trigger();
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_FALSE(form_->isVisible());
+  Stop();
+  EXPECT_FALSE(SimPortRegistry::Find(2)->PortOpen());
 }
 
 TEST_F(Connection, BadlyProgrammedDL2AsksToReprogramAndGetsNoDriverWhenDeclined) {
