@@ -27,7 +27,13 @@ class Screenshots : public WindowTest {
   }
 };
 
-TEST_F(Screenshots, MainStates) {
+#if ZO_SCALE == 2
+#define ZO_SCREENSHOT_TEST MainStatesAtScaleFactor2
+#else
+#define ZO_SCREENSHOT_TEST MainStates
+#endif
+
+TEST_F(Screenshots, ZO_SCREENSHOT_TEST) {
   StartDemo();
   Start();
   Save(form_, "no-port");

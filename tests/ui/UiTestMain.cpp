@@ -10,6 +10,12 @@
 #include "threads/MainThread.h"
 #include "ui/QtMainThread.h"
 
+// Under the thread sanitizer: Qt's own libraries are not instrumented, so the hand-over inside
+// its thread pool (fonts, image conversion) looks like races. Our threads are still checked.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libQt6Core.so\nrace:libQt6Gui.so\nrace:libQt6Widgets.so\n";
+}
+
 namespace {
 
 // The offscreen platform's notes about what it cannot do are noise in the tests' output.
