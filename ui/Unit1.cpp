@@ -438,7 +438,6 @@ void TForm1::CreateStatusPanel() {
     *row.Unit = NewLabel(Panel1, row.UnitObject, row.UnitText, 126, row.Y);
     (*row.Unit)->setFont(bold);
     (*row.Unit)->adjustSize();
-    BindMonitorLabel(row.ValueObject, value);
   }
 }
 

@@ -43,6 +43,17 @@ TEST_F(Startup, MenusWithoutATargetAllowOnlyFilePortSpecialAndAbout) {
     EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
   EXPECT_EQ(form_->Savesettings1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
   EXPECT_EQ(form_->ClientArea->size(), QSize(632, 434));
+
+  // The busy window: an information box without buttons, modeless; an empty text removes it.
+  form_->ShowBusyMessage("Target found!\rRetrieving data.");
+  auto* busy = qobject_cast<QMessageBox*>(form_->BusyMessage());
+  ASSERT_NE(busy, nullptr);
+  EXPECT_TRUE(busy->isVisible());
+  EXPECT_FALSE(busy->isModal());
+  EXPECT_TRUE(busy->buttons().isEmpty());
+  EXPECT_EQ(busy->text(), "Target found!\nRetrieving data.");
+  form_->ShowBusyMessage("");
+  EXPECT_EQ(form_->BusyMessage(), nullptr);
 }
 
 TEST_F(Startup, SlashVOverrulesTheVersionWithoutAPortAndEnablesEveryMenu) {
