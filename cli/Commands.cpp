@@ -1,0 +1,669 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "adapter/Textlogger.h"
+#include "cli/Json.h"
+#include "cli/Session.h"
+#include "cli/SettingTexts.h"
+#include "data/CarriedFirmware.h"
+#include "settings/AtomicFile.h"
+#include "settings/Settings.h"
+#include "settings/SettingsFile.h"
+
+namespace zo {
+
+namespace {
+
+// ---- output helpers ----
+
+void Print(std::FILE* Out, const std::string& Text) {
+  std::fputs(Text.c_str(), Out);
+  std::fflush(Out);
+}
+
+std::string Pad(const std::string& Text, std::size_t Width) {
+  // Column widths count characters, not bytes ("°" takes two bytes).
+  std::size_t chars = 0;
+  for (unsigned char c : Text)
+    if ((c & 0xC0) != 0x80) ++chars;
+  return chars >= Width ? Text + " " : Text + std::string(Width - chars, ' ');
+}
+
+void JsonAdapter(TJsonWriter& J, const TSession& S) {
+  const TAdapterInfo& a = S.Adapter();
+  J.Key("adapter");
+  J.BeginObject();
+  J.Member("kind", a.Kind);
+  if (a.Kind == "DL2") {
+    J.Member("mode", a.Mode);
+    J.Member("firmware_version", a.Firmware);
+    J.Member("bootblock", a.Bootblock);
+  }
+  J.EndObject();
+}
+
+void JsonTarget(TJsonWriter& J, const TSession& S) {
+  J.Key("target");
+  if (S.TargetVersion() <= 0) {
+    J.Null();
+    return;
+  }
+  J.BeginObject();
+  J.Member("software_version", S.TargetVersion());
+  J.Member("family", S.TargetVersion() / 100000);
+  J.Member("model", S.TargetVersion() / 1000 % 100);
+  J.MemberBool("supported", CurrentVersion != nullptr);
+  if (CurrentVersion != nullptr) {
+    J.Member("device_type", S.DeviceType());
+    J.MemberBool("inverter_only", IsInverterOnly);
+    J.Member("system_voltage", Is12VoltSystem ? 12 : 24);
+  }
+  J.EndObject();
+}
+
+std::string AdapterLines(const TSession& S) {
+  const TAdapterInfo& a = S.Adapter();
+  std::string out = Pad("Port:", 19) + S.PortName() + "\n" + Pad("Adapter:", 19) + a.Kind + "\n";
+  if (a.Kind == "DL2") {
+    out += Pad("DL2 mode:", 19) + a.Mode + "\n";
+    out += Pad("DL2 firmware:", 19) + std::to_string(a.Firmware) + "\n";
+    out += Pad("Bootblock:", 19) + a.Bootblock + "\n";
+  }
+  return out;
+}
+
+std::string TargetLines(const TSession& S) {
+  if (S.TargetVersion() <= 0) return "";
+  std::string out = Pad("Software version:", 19) + std::to_string(S.TargetVersion()) + "\n";
+  if (CurrentVersion != nullptr) out += Pad("Device type:", 19) + S.DeviceType() + "\n";
+  return out;
+}
+
+// Opens the session up to a connected target with every setting read; ExitOk or the failure.
+int Connect(TSession& S) {
+  int status = S.LoadVersions();
+  if (status == ExitOk) status = S.OpenAdapter();
+  if (status == ExitOk) status = S.ConnectTarget();
+  return status;
+}
+
+// ---- detect ----
+
+int Detect(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  TSession s(Ui, O);
+  int status = s.LoadVersions();
+  if (status == ExitOk) status = s.OpenAdapter();
+  if (status != ExitOk) return status;
+  status = s.ConnectTarget();
+  // What was found is printed even when the target failed: the adapter is worth knowing.
+  if (O.Json) {
+    TJsonWriter j;
+    j.BeginObject();
+    j.Member("port", s.PortName());
+    JsonAdapter(j, s);
+    JsonTarget(j, s);
+    j.MemberBool("settings_read", status == ExitOk);
+    j.EndObject();
+    Print(Out, j.Text());
+  } else {
+    Print(Out, AdapterLines(s) + TargetLines(s));
+  }
+  return status;
+}
+
+// ---- read ----
+
+void PrintSettingsTable(std::FILE* Out) {
+  std::string out = " No  " + Pad("Setting", 34) + Pad("Value", 26) + Pad("Unit", 6) +
+                    Pad("Min", 8) + Pad("Max", 8) + "Default\n";
+  for (const TSettingText& t : SettingTexts()) {
+    TSetting& setting = SettingTable[t.Number];
+    if (!setting.IsPresent()) continue;
+    std::string line = (t.Number < 10 ? "  " : " ") + std::to_string(t.Number) + "  " +
+                       Pad(t.Name, 34) + Pad(ValueText(t.Number), 26) + Pad(t.Unit, 6);
+    GetBounds(static_cast<std::uint8_t>(t.Number));
+    if (BoundMin != 0 || BoundMax != 0)
+      line += Pad(RawText(setting, BoundMin), 8) + Pad(RawText(setting, BoundMax), 8) +
+              RawText(setting, BoundDefault);
+    while (!line.empty() && line.back() == ' ')
+      line.pop_back();
+    out += line + "\n";
+  }
+  out += "\n No  Option\n";
+  for (const TFlagText& f : FlagTexts()) {
+    if (CurrentVersion == nullptr || CurrentVersion->Items(f.Item) == -1) continue;
+    out += " " + std::to_string(f.Item) + "  " + Pad(f.Name, 34) +
+           (GetFlag(static_cast<std::uint8_t>(f.Item)) ? f.SetText : f.ClearText) + "\n";
+  }
+  Print(Out, out);
+}
+
+void JsonSettings(TJsonWriter& J) {
+  J.Key("settings");
+  J.BeginArray();
+  for (const TSettingText& t : SettingTexts()) {
+    TSetting& setting = SettingTable[t.Number];
+    if (!setting.IsPresent()) continue;
+    J.BeginObject();
+    J.Member("number", t.Number);
+    J.Member("key", t.Key);
+    J.Member("name", t.Name);
+    J.Member("raw", setting.Value);
+    J.Key("value");
+    J.NumberText(setting.AsText());
+    const std::string choice = ChoiceText(t.Number, setting.Value);
+    if (!choice.empty()) J.Member("text", choice);
+    J.Member("unit", t.Unit);
+    GetBounds(static_cast<std::uint8_t>(t.Number));
+    const bool bounded = BoundMin != 0 || BoundMax != 0;
+    for (const auto& [name, raw] :
+         {std::pair{"min", BoundMin}, {"max", BoundMax}, {"default", BoundDefault}}) {
+      J.Key(name);
+      if (bounded)
+        J.NumberText(RawText(setting, raw));
+      else
+        J.Null();
+    }
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("options");
+  J.BeginArray();
+  for (const TFlagText& f : FlagTexts()) {
+    if (CurrentVersion == nullptr || CurrentVersion->Items(f.Item) == -1) continue;
+    const bool set = GetFlag(static_cast<std::uint8_t>(f.Item));
+    J.BeginObject();
+    J.Member("item", f.Item);
+    J.Member("key", f.Key);
+    J.Member("name", f.Name);
+    J.MemberBool("set", set);
+    J.Member("text", set ? f.SetText : f.ClearText);
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
+int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  TSession s(Ui, O);
+  const int status = Connect(s);
+  if (status != ExitOk) return status;
+  // Only a complete read reaches this point, so a failed read never touches the file.
+  if (!O.Out.empty()) {
+    std::string message;
+    SaveSettingsFile(O.Out, message);
+    if (!message.empty()) {
+      ShowMessageBox(message, TMsgDlgType::mtError);
+      return ExitFile;
+    }
+  }
+  if (O.Json) {
+    TJsonWriter j;
+    j.BeginObject();
+    j.Member("port", s.PortName());
+    JsonAdapter(j, s);
+    JsonTarget(j, s);
+    JsonSettings(j);
+    j.Key("file");
+    if (O.Out.empty())
+      j.Null();
+    else
+      j.String(O.Out);
+    j.EndObject();
+    Print(Out, j.Text());
+  } else {
+    Print(Out, s.DeviceType() + " (software version " + std::to_string(s.TargetVersion()) +
+                   ") on " + s.PortName() + "\n\n");
+    PrintSettingsTable(Out);
+    if (!O.Out.empty()) Print(Out, "\nSaved to " + O.Out + "\n");
+  }
+  return ExitOk;
+}
+
+// ---- write ----
+
+struct TChange {
+  std::string Key, Name, From, To;
+};
+
+struct TSnapshot {
+  std::array<std::int32_t, TSettingTable::Count + 1> Values{};
+  std::array<bool, 41> Flags{};
+};
+
+TSnapshot Snapshot() {
+  TSnapshot s;
+  for (int n = 1; n <= TSettingTable::Count; ++n)
+    s.Values[static_cast<std::size_t>(n)] = SettingTable[n].Value;
+  for (const TFlagText& f : FlagTexts())
+    s.Flags[static_cast<std::size_t>(f.Item)] = GetFlag(static_cast<std::uint8_t>(f.Item));
+  return s;
+}
+
+std::string Quantity(TSetting& Setting, int Number, std::int32_t Raw, const char* Unit) {
+  std::string text = RawText(Setting, Raw);
+  const std::string choice = ChoiceText(Number, Raw);
+  if (!choice.empty()) text += " (" + choice + ")";
+  if (*Unit != '\0') text += std::string(" ") + Unit;
+  return text;
+}
+
+// What the loaded file changes of the settings the device has and the options the file carries.
+std::vector<TChange> Changes(const TSnapshot& Before) {
+  std::vector<TChange> changes;
+  for (const TSettingText& t : SettingTexts()) {
+    // The device kind is never written; the flag bytes change through their options.
+    if (t.Number == SettingDeviceKind || t.Number >= SettingFlagsA) continue;
+    TSetting& setting = SettingTable[t.Number];
+    const std::int32_t before = Before.Values[static_cast<std::size_t>(t.Number)];
+    if (!setting.IsPresent() || setting.Value == before) continue;
+    changes.push_back({t.Key, t.Name, Quantity(setting, t.Number, before, t.Unit),
+                       Quantity(setting, t.Number, setting.Value, t.Unit)});
+  }
+  for (const TFlagText& f : FlagTexts()) {
+    if (f.Item == FlagMultiPhaseCapable || CurrentVersion->Items(f.Item) == -1) continue;
+    const bool before = Before.Flags[static_cast<std::size_t>(f.Item)];
+    const bool now = GetFlag(static_cast<std::uint8_t>(f.Item));
+    if (before == now) continue;
+    changes.push_back(
+        {f.Key, f.Name, before ? f.SetText : f.ClearText, now ? f.SetText : f.ClearText});
+  }
+  return changes;
+}
+
+int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  // A file that cannot be read is known before the device is touched (the loader would give the
+  // same message after reading the device).
+  std::string data;
+  if (ReadFileStart(O.File, SettingsFileBytes, data) == TReadResult::CannotOpen) {
+    ShowMessageBox("Cannot open file: " + O.File, TMsgDlgType::mtError);
+    return ExitFile;
+  }
+  TSession s(Ui, O);
+  const int status = Connect(s);
+  if (status != ExitOk) return status;
+
+  const TSnapshot before = Snapshot();
+  std::string message;
+  LoadSettingsFile(O.File, message);
+  std::string information;
+  if (!message.empty()) {
+    // The kind letter is not shown; a box shows at most 255 characters.
+    const std::string text = message.substr(1, 255);
+    if (message[0] == 'E') {
+      ShowMessageBox(text, TMsgDlgType::mtError);
+      Ui.Context("Nothing was sent to the device.");
+      return ExitFile;
+    }
+    ShowMessageBox(text, TMsgDlgType::mtInformation);
+    information = text;
+  }
+  const std::vector<TChange> changes = Changes(before);
+
+  bool sent = false;
+  bool failed = false;
+  if (!O.DryRun) {
+    Ui.Busy("Sending data!");
+    sent = WriteSettings(s.Driver());
+    failed = !sent;
+  }
+
+  if (O.Json) {
+    TJsonWriter j;
+    j.BeginObject();
+    j.Member("port", s.PortName());
+    JsonAdapter(j, s);
+    JsonTarget(j, s);
+    j.Member("file", O.File);
+    j.Key("message");
+    if (information.empty())
+      j.Null();
+    else
+      j.String(information);
+    j.Key("changes");
+    j.BeginArray();
+    for (const TChange& c : changes) {
+      j.BeginObject();
+      j.Member("key", c.Key);
+      j.Member("name", c.Name);
+      j.Member("from", c.From);
+      j.Member("to", c.To);
+      j.EndObject();
+    }
+    j.EndArray();
+    j.MemberBool("dry_run", O.DryRun);
+    j.MemberBool("sent", sent);
+    j.EndObject();
+    Print(Out, j.Text());
+  } else {
+    std::string out;
+    if (changes.empty()) {
+      out = "No setting changes.\n";
+    } else {
+      out = "Changes:\n";
+      for (const TChange& c : changes)
+        out += "  " + c.Name + ": " + c.From + " -> " + c.To + "\n";
+    }
+    if (O.DryRun)
+      out += "Dry run: nothing was sent.\n";
+    else if (sent)
+      out += "Settings sent to " + s.DeviceType() + " on " + s.PortName() + ".\n";
+    Print(Out, out);
+  }
+  if (failed) {
+    Ui.Note("Sending the settings failed; the settings after the failed one were not sent.",
+            TMsgDlgType::mtError);
+    const std::string why = LastLogLine("Write settings:");
+    if (!why.empty()) Ui.Context(why);
+    return ExitCommunication;
+  }
+  return ExitOk;
+}
+
+// ---- monitor ----
+
+// The window's status rows, in its order, and the monitor entries that feed them.
+struct TRow {
+  int Setting;
+  const char* Label;  // the monitor entry's label name
+  const char* Name;   // the row's caption
+  const char* Key;
+  const char* Unit;
+};
+
+constexpr TRow Rows[] = {
+    {SettingUMains, "UMainsStatusLabel", "UMains", "u_mains", "V"},
+    {SettingIMains, "IMainsStatusLabel", "IMains", "i_mains", "A"},
+    {SettingUInverter, "UInverterStatusLabel", "UInverter", "u_inverter", "V"},
+    {SettingIInverter, "IInverterStatusLabel", "IInverter", "i_inverter", "A"},
+    {SettingUdc, "UBatStatusLabel", "Udc", "u_dc", "V"},
+    {SettingUdcRipple, "UBatRippleStatusLabel", "Udc ripple", "u_dc_ripple", "V"},
+    {SettingIdc, "IBatStatusLabel", "Idc", "i_dc", "A"},
+};
+
+class TMonitorLine;
+
+// One status row: the bus thread's label updates arrive here, on the main thread.
+class TRowLabel final : public TValueLabel {
+ public:
+  TRowLabel(const TRow& Row, TMonitorLine& Line) : Row(Row), line_(Line) {}
+  void SetCaption(const std::string& Text) override;
+
+  const TRow& Row;
+  std::string Text = "- - -";
+  bool Fresh = false;
+
+ private:
+  TMonitorLine& line_;
+};
+
+// Collects one polling cycle: a line is complete when every row has a new value, or when a row
+// gets its second value (a read of another row failed in this cycle).
+class TMonitorLine {
+ public:
+  TMonitorLine(std::FILE* Out, bool Json) : out_(Out), json_(Json), start_(Now()) {}
+
+  void Add(const TRow& Row) { labels_.push_back(std::make_unique<TRowLabel>(Row, *this)); }
+  std::vector<std::unique_ptr<TRowLabel>>& Labels() { return labels_; }
+
+  void BeforeUpdate(TRowLabel& Label) {
+    if (Label.Fresh) Emit();
+  }
+  void AfterUpdate() {
+    for (const auto& l : labels_)
+      if (!l->Fresh) return;
+    Emit();
+  }
+  int Cycles() const { return cycles_; }
+
+  void WriteJson(TJsonWriter& J) const {
+    J.Key("cycles");
+    J.BeginArray();
+    for (const auto& c : json_cycles_) {
+      J.BeginObject();
+      J.Key("time_s");
+      J.NumberText(c.first);
+      J.Key("values");
+      J.BeginObject();
+      for (std::size_t i = 0; i < labels_.size(); ++i) {
+        J.Key(labels_[i]->Row.Key);
+        J.BeginObject();
+        J.Key("value");
+        J.NumberText(c.second[i]);
+        J.Member("unit", labels_[i]->Row.Unit);
+        J.EndObject();
+      }
+      J.EndObject();
+      J.EndObject();
+    }
+    J.EndArray();
+  }
+
+ private:
+  void Emit() {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f", MillisecondsBetween(start_, Now()) / 1000.0);
+    ++cycles_;
+    if (json_) {
+      std::vector<std::string> values;
+      for (const auto& l : labels_)
+        values.push_back(l->Text);
+      json_cycles_.emplace_back(time, values);
+    } else {
+      std::string line =
+          std::string(8 - std::min<std::size_t>(8, std::strlen(time)), ' ') + time + " s ";
+      for (const auto& l : labels_)
+        line += " " + std::string(l->Row.Name) + " " + l->Text + " " + l->Row.Unit + " ";
+      while (line.back() == ' ')
+        line.pop_back();
+      Print(out_, line + "\n");
+    }
+    for (const auto& l : labels_)
+      l->Fresh = false;
+  }
+
+  std::FILE* out_;
+  bool json_;
+  TimePoint start_;
+  int cycles_ = 0;
+  std::vector<std::unique_ptr<TRowLabel>> labels_;
+  std::vector<std::pair<std::string, std::vector<std::string>>> json_cycles_;
+};
+
+void TRowLabel::SetCaption(const std::string& NewText) {
+  line_.BeforeUpdate(*this);
+  Text = NewText;
+  Fresh = true;
+  line_.AfterUpdate();
+}
+
+int Monitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  TSession s(Ui, O);
+  const int status = Connect(s);
+  if (status != ExitOk) return status;
+
+  TMonitorLine line(Out, O.Json);
+  for (const TRow& row : Rows) {
+    // The window greys the mains rows of a device without charger.
+    const bool mains = row.Setting == SettingUMains || row.Setting == SettingIMains;
+    if (SettingTable[row.Setting].IsPresent() && (!mains || HasCharger())) line.Add(row);
+  }
+  if (line.Labels().empty()) {
+    Ui.Note("This device's version has no live values to show.", TMsgDlgType::mtInformation);
+    return ExitOk;
+  }
+  for (const auto& l : line.Labels())
+    BindMonitorLabel(l->Row.Label, l.get());
+  if (!O.Json) {
+    Print(Out, s.DeviceType() + " (software version " + std::to_string(s.TargetVersion()) +
+                   ") on " + s.PortName() + "\n");
+  }
+
+  const std::int32_t version = s.TargetVersion();
+  bool lost = false;
+  s.ReleaseBus();  // the bus thread polls the live values again
+  s.PumpUntil(
+      [&] {
+        lost = s.Bus().EffectiveVersion() != version;
+        return lost || (O.Count > 0 && line.Cycles() >= O.Count);
+      },
+      -1);
+  for (const auto& l : line.Labels())
+    BindMonitorLabel(l->Row.Label, nullptr);
+
+  if (O.Json) {
+    TJsonWriter j;
+    j.BeginObject();
+    j.Member("port", s.PortName());
+    JsonAdapter(j, s);
+    JsonTarget(j, s);
+    line.WriteJson(j);
+    j.EndObject();
+    Print(Out, j.Text());
+  }
+  if (lost) {
+    Ui.Note("The target was lost: more than ten reads failed.", TMsgDlgType::mtError);
+    return ExitCommunication;
+  }
+  return ExitOk;
+}
+
+// ---- update-firmware ----
+
+int UpdateFirmware(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  TSession s(Ui, O);
+  int status = s.LoadVersions();
+  if (status != ExitOk) return status;
+  const int errors_before = Ui.ErrorsShown();
+  const int declined_before = Ui.QuestionsDeclined();
+  status = s.OpenAdapter();
+  const std::int32_t carried = CarriedFirmwareVersion();
+
+  if (s.Adapter().ReprogramStarted) {
+    if (Ui.ErrorsShown() != errors_before) return ExitCommunication;  // the box said why
+    // The bus thread detects the adapter anew once the device has been switched off and on.
+    s.PumpUntil([&] { return s.Driver() != nullptr; }, O.TimeoutMs);
+    std::string log;
+    if (s.Driver() != nullptr) {
+      GetLogText(log);
+      const TAdapterInfo now = AdapterFromLog(log);
+      Print(Out, "DL2 programmed; its firmware is now " + std::to_string(now.Firmware) + ".\n");
+    } else {
+      Print(Out, "DL2 programmed with firmware " + std::to_string(carried) +
+                     "; it has not answered since (switch the device off and on).\n");
+    }
+    return ExitOk;
+  }
+  if (status != ExitOk) return status;
+
+  const TAdapterInfo& a = s.Adapter();
+  if (a.Kind != "DL2") {
+    Print(Out, "The " + a.Kind + " on " + s.PortName() + " has no firmware to update.\n");
+    return ExitOk;
+  }
+  std::string text = "DL2 firmware " + std::to_string(a.Firmware) + ", carried firmware " +
+                     std::to_string(carried) + ": ";
+  if (Ui.QuestionsDeclined() != declined_before)
+    text += "not updated (run with --yes to update).\n";
+  else if (a.Firmware == carried)
+    text += "up to date.\n";
+  else
+    text += "no update offered for this firmware.\n";
+  Print(Out, text);
+  return ExitOk;
+}
+
+// ---- versions ----
+
+int Versions(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  TSession s(Ui, O);
+  const int status = s.LoadVersions();
+  if (status != ExitOk) return status;
+
+  TJsonWriter j;
+  std::string out;
+  if (O.Json) {
+    j.BeginObject();
+    j.Key("versions");
+    j.BeginArray();
+  } else {
+    out = Pad("Version", 10) + Pad("Family", 8) + Pad("Model", 7) + "Device type\n";
+  }
+  std::vector<std::int32_t> seen;
+  for (const auto& version : VersionList) {
+    const std::int32_t number = version->Items(ItemVersion);
+    const bool first = std::find(seen.begin(), seen.end(), number) == seen.end();
+    seen.push_back(number);
+    // The device type as the window names it; families 15 and 17 name devices without a charger
+    // otherwise.
+    CurrentVersion = version.get();
+    IsInverterOnly = false;
+    std::string name, inverter_name;
+    GetDeviceTypeName(name);
+    const bool inverter_family = DeviceFamily() == 15 || DeviceFamily() == 17;
+    if (inverter_family) {
+      IsInverterOnly = true;
+      GetDeviceTypeName(inverter_name);
+    }
+    if (O.Json) {
+      j.BeginObject();
+      j.Member("software_version", number);
+      j.Member("family", DeviceFamily());
+      j.Member("model", DeviceModel());
+      j.Member("device_type", name);
+      j.Key("device_type_without_charger");
+      if (inverter_family)
+        j.String(inverter_name);
+      else
+        j.Null();
+      j.Member("system_voltage", Is12VoltSystem ? 12 : 24);
+      j.MemberBool("used", first);
+      j.EndObject();
+    } else {
+      std::string line = Pad(std::to_string(number), 10) + Pad(std::to_string(DeviceFamily()), 8) +
+                         Pad(std::to_string(DeviceModel()), 7) + (name.empty() ? "-" : name);
+      if (inverter_family && inverter_name != name)
+        line += " (without charger: " + inverter_name + ")";
+      if (!first) line += " (repeats an earlier record, which is the one used)";
+      out += line + "\n";
+    }
+  }
+  CurrentVersion = nullptr;
+  IsInverterOnly = false;
+  if (O.Json) {
+    j.EndArray();
+    j.EndObject();
+    out = j.Text();
+  }
+  Print(Out, out);
+  return ExitOk;
+}
+
+}  // namespace
+
+int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
+  switch (Options.Command) {
+    case TCommand::Detect:
+      return Detect(Options, Ui, Out);
+    case TCommand::Read:
+      return Read(Options, Ui, Out);
+    case TCommand::Write:
+      return Write(Options, Ui, Out);
+    case TCommand::Monitor:
+      return Monitor(Options, Ui, Out);
+    case TCommand::UpdateFirmware:
+      return UpdateFirmware(Options, Ui, Out);
+    case TCommand::Versions:
+      return Versions(Options, Ui, Out);
+    case TCommand::None:
+      break;
+  }
+  return ExitUsage;
+}
+
+}  // namespace zo

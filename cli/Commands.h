@@ -1,0 +1,15 @@
+// The commands of zocfg. Each returns the program's exit status (see TExitStatus); messages go
+// to the terminal UI (standard error), results to standard output.
+#pragma once
+
+#include <cstdio>
+
+#include "cli/Options.h"
+#include "cli/TerminalUi.h"
+
+namespace zo {
+
+// Runs the command of `Options` (after parsing; not for --help), printing to `Out`.
+int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out);
+
+}  // namespace zo

@@ -1,0 +1,331 @@
+#include "cli/Options.h"
+
+#include <cmath>
+#include <vector>
+
+#include "adapter/TextTool.h"
+
+namespace zo {
+
+namespace {
+
+struct TCommandInfo {
+  TCommand Command;
+  const char* Name;
+};
+
+constexpr TCommandInfo Commands[] = {
+    {TCommand::Detect, "detect"},
+    {TCommand::Read, "read"},
+    {TCommand::Write, "write"},
+    {TCommand::Monitor, "monitor"},
+    {TCommand::UpdateFirmware, "update-firmware"},
+    {TCommand::Versions, "versions"},
+};
+
+TCommand FindCommand(const std::string& Name) {
+  for (const TCommandInfo& c : Commands)
+    if (Name == c.Name) return c.Command;
+  return TCommand::None;
+}
+
+// The options a command takes besides --help, --trace, --timeout and --yes.
+bool Allows(TCommand Command, const std::string& Option) {
+  if (Option == "--port") return Command != TCommand::Versions;
+  if (Option == "--json")
+    return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
+           Command == TCommand::Monitor || Command == TCommand::Versions;
+  if (Option == "--out") return Command == TCommand::Read;
+  if (Option == "--dry-run") return Command == TCommand::Write;
+  if (Option == "--count") return Command == TCommand::Monitor;
+  return Option == "--trace" || Option == "--timeout" || Option == "--yes";
+}
+
+bool TakesValue(const std::string& Option) {
+  return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
+         Option == "--count";
+}
+
+bool Known(const std::string& Option) {
+  return TakesValue(Option) || Option == "--json" || Option == "--dry-run" || Option == "--yes" ||
+         Option == "--help";
+}
+
+}  // namespace
+
+const char* CommandName(TCommand Command) {
+  for (const TCommandInfo& c : Commands)
+    if (c.Command == Command) return c.Name;
+  return "zocfg";
+}
+
+bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::string& Error) {
+  Options = TOptions{};
+  struct TGiven {
+    std::string Name, Value;
+  };
+  std::vector<TGiven> given;
+  std::vector<std::string> positional;
+  std::string command_text;
+  for (int i = 0; i < Argc; ++i) {
+    const std::string arg = Argv[i];
+    if (arg == "-h" || arg == "--help") {
+      Options.Help = true;
+      continue;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      std::string name = arg, value;
+      const std::size_t eq = arg.find('=');
+      const bool inline_value = eq != std::string::npos;
+      if (inline_value) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+      }
+      if (!Known(name)) {
+        Error = "unknown option " + name;
+        return false;
+      }
+      if (TakesValue(name)) {
+        if (!inline_value) {
+          if (i + 1 >= Argc) {
+            Error = name + " needs a value";
+            return false;
+          }
+          value = Argv[++i];
+        }
+      } else if (inline_value) {
+        Error = name + " takes no value";
+        return false;
+      }
+      given.push_back({name, value});
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      Error = "unknown option " + arg;
+      return false;
+    }
+    if (command_text.empty()) {
+      command_text = arg;
+      if (arg == "help") {
+        Options.Help = true;
+        command_text.clear();
+        // "zocfg help read" asks for the help of read.
+        if (i + 1 < Argc) {
+          Options.Command = FindCommand(Argv[i + 1]);
+          if (Options.Command == TCommand::None) {
+            Error = std::string("unknown command \"") + Argv[i + 1] + "\"";
+            return false;
+          }
+        }
+        return true;
+      }
+    } else {
+      positional.push_back(arg);
+    }
+  }
+
+  if (!command_text.empty()) {
+    Options.Command = FindCommand(command_text);
+    if (Options.Command == TCommand::None) {
+      Error = "unknown command \"" + command_text + "\"";
+      return false;
+    }
+  }
+  if (Options.Help) return true;
+  if (Options.Command == TCommand::None) {
+    Error = "no command given";
+    return false;
+  }
+
+  for (const TGiven& g : given) {
+    if (!Allows(Options.Command, g.Name)) {
+      Error = std::string(CommandName(Options.Command)) + " takes no " + g.Name;
+      return false;
+    }
+    if (g.Name == "--port") {
+      Options.Port = g.Value;
+    } else if (g.Name == "--trace") {
+      if (g.Value.empty()) {
+        Error = "--trace needs a file name";
+        return false;
+      }
+      Options.Trace = g.Value;
+    } else if (g.Name == "--timeout") {
+      long double seconds = 0;
+      if (!TryStrToFloat(g.Value, seconds) || !(seconds >= 0) || seconds > 3600) {
+        Error = "--timeout needs a number of seconds from 0 to 3600, not \"" + g.Value + "\"";
+        return false;
+      }
+      Options.TimeoutMs = std::llround(static_cast<double>(seconds) * 1000.0);
+    } else if (g.Name == "--yes") {
+      Options.Yes = true;
+    } else if (g.Name == "--json") {
+      Options.Json = true;
+    } else if (g.Name == "--out") {
+      if (g.Value.empty()) {
+        Error = "--out needs a file name";
+        return false;
+      }
+      Options.Out = g.Value;
+    } else if (g.Name == "--dry-run") {
+      Options.DryRun = true;
+    } else if (g.Name == "--count") {
+      std::int32_t count = 0;
+      if (!TryStrToInt(g.Value, count) || count < 1) {
+        Error = "--count needs a whole number of at least 1, not \"" + g.Value + "\"";
+        return false;
+      }
+      Options.Count = count;
+    }
+  }
+
+  if (Options.Command == TCommand::Write) {
+    if (positional.empty()) {
+      Error = "write needs the settings file to send";
+      return false;
+    }
+    Options.File = positional.front();
+    positional.erase(positional.begin());
+  }
+  if (!positional.empty()) {
+    Error = "unexpected argument \"" + positional.front() + "\"";
+    return false;
+  }
+  if (Options.Command != TCommand::Versions) {
+    if (Options.Port.empty()) {
+      Error = std::string(CommandName(Options.Command)) + " needs --port";
+      return false;
+    }
+    TPortTarget target;
+    if (!ParsePort(Options.Port, target, Error)) return false;
+  }
+  return true;
+}
+
+bool ParsePort(const std::string& Text, TPortTarget& Target, std::string& Error) {
+  Target = TPortTarget{};
+  std::int32_t number = 0;
+  if (TryStrToInt(Text, number)) {
+    if (number < 1 || number > 255) {
+      Error = "COM port number " + Text + " is out of range (1 to 255)";
+      return false;
+    }
+    Target.Number = static_cast<std::uint8_t>(number);
+    return true;
+  }
+  if (Text.find('/') != std::string::npos) {
+    Target.Path = Text;
+    return true;
+  }
+  Error = "Cannot interpret \"" + Text + "\" as a COM port number!";
+  return false;
+}
+
+std::string HelpText(TCommand Command) {
+  static const char common[] =
+      "Options of every command:\n"
+      "  --port P          the port: a number (1 to 255, as in the window's port menu; ZO_COM<n>\n"
+      "                    in the environment names the device of port n) or a device path such\n"
+      "                    as /dev/ttyUSB0 or /dev/pts/3\n"
+      "  --trace FILE      write every byte on the line, with a millisecond time stamp, its\n"
+      "                    direction and the line settings, to FILE\n"
+      "  --timeout SECONDS how long to wait for the adapter and the target (default 5)\n"
+      "  --yes             answer Yes to questions (the offer to update the DL2's firmware);\n"
+      "                    without it every question is answered No\n"
+      "  --help            this text\n"
+      "\n"
+      "Exit status: 0 success; 1 communication failure (no adapter, no target, a read or write\n"
+      "that failed); 2 usage error; 3 file error (VERSION.DAT, settings file, trace file).\n"
+      "Ctrl+C ends a command early with status 1 (monitor: ends it normally, status 0).\n"
+      "Messages go to standard error; with --json standard output holds one JSON document.\n";
+  switch (Command) {
+    case TCommand::Detect:
+      return std::string(
+                 "Usage: zocfg detect --port P [--json]\n"
+                 "\n"
+                 "Finds the interface adapter on the port and the device behind it, as the\n"
+                 "window does when a port is chosen, and reads the device's settings as a new\n"
+                 "target's are read. Prints the adapter (DL1 or DL2; for a DL2 its mode, firmware\n"
+                 "version and bootblock), the device's software version and its device type.\n"
+                 "\n") +
+             common;
+    case TCommand::Read:
+      return std::string(
+                 "Usage: zocfg read --port P [--out FILE.zsf] [--json]\n"
+                 "\n"
+                 "Reads every setting of the device, as \"&Get settings\" does after a new target\n"
+                 "is found, and prints each with its name, value, unit and bounds, and the option\n"
+                 "switches by name.\n"
+                 "  --out FILE.zsf    also save the settings to a settings file, byte for byte as\n"
+                 "                    \"&Save settings\" would; only after a complete read (a\n"
+                 "                    failed read leaves no file and keeps an existing one)\n"
+                 "  --json            print one JSON document instead of the table\n"
+                 "\n") +
+             common;
+    case TCommand::Write:
+      return std::string(
+                 "Usage: zocfg write --port P FILE.zsf [--dry-run] [--json]\n"
+                 "\n"
+                 "Sends a settings file to the device. First reads every setting of the device\n"
+                 "(so option bits that a file does not carry keep the device's values), then\n"
+                 "loads the file against the device's software version as \"&Load settings\"\n"
+                 "does (values out of bounds are corrected and reported), prints what will\n"
+                 "change, and sends the settings as \"&Send settings\" does.\n"
+                 "  --dry-run         show what would change, send nothing\n"
+                 "  --json            print the changes as one JSON document\n"
+                 "A settings file that cannot be opened or is corrupted gives exit status 3, and\n"
+                 "nothing is sent.\n"
+                 "\n") +
+             common;
+    case TCommand::Monitor:
+      return std::string(
+                 "Usage: zocfg monitor --port P [--count N] [--json]\n"
+                 "\n"
+                 "Prints the live values (mains, inverter and DC voltages and currents, DC\n"
+                 "ripple) as the device is polled, one line per polling cycle, until stopped\n"
+                 "with Ctrl+C or after N cycles.\n"
+                 "  --count N         stop after N cycles\n"
+                 "  --json            print the cycles as one JSON document at the end\n"
+                 "\n") +
+             common;
+    case TCommand::UpdateFirmware:
+      return std::string(
+                 "Usage: zocfg update-firmware --port P [--yes]\n"
+                 "\n"
+                 "Checks the DL2 adapter's firmware against the image this program carries and\n"
+                 "reprograms it, as the window does, when it is badly programmed or older than\n"
+                 "the image. Without --yes the offer to update is declined, so the command only\n"
+                 "checks. A progress bar shows the reprogram.\n"
+                 "\n") +
+             common;
+    case TCommand::Versions:
+      return std::string(
+                 "Usage: zocfg versions [--json]\n"
+                 "\n"
+                 "Lists the device software versions in VERSION.DAT (beside the program) with\n"
+                 "their device type names.\n"
+                 "\n") +
+             common;
+    case TCommand::None:
+      break;
+  }
+  return std::string(
+             "Usage: zocfg <command> [options]\n"
+             "\n"
+             "Configures inverter and charger devices through a DL1 or DL2 interface adapter,\n"
+             "as the ZO configure window does.\n"
+             "\n"
+             "Commands:\n"
+             "  detect           find the adapter and the device\n"
+             "  read             read every setting; save them to a settings file\n"
+             "  write            send a settings file to the device\n"
+             "  monitor          print the live values\n"
+             "  update-firmware  check and reprogram the DL2's firmware\n"
+             "  versions         list the supported device software versions\n"
+             "\n"
+             "\"zocfg <command> --help\" describes a command.\n"
+             "\n") +
+         common;
+}
+
+}  // namespace zo

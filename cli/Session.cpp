@@ -1,0 +1,299 @@
+#include "cli/Session.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "adapter/TextTool.h"
+#include "adapter/Textlogger.h"
+#include "cli/TraceBackend.h"
+#include "data/CarriedFirmware.h"
+#include "drivers/Bustools.h"
+#include "serial/PortNames.h"
+#include "serial/TermiosBackend.h"
+#include "settings/Settings.h"
+#include "threads/MainThread.h"
+
+namespace zo {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+  interrupted = 1;
+}
+
+// A device named by its path reports this port number; it is never used to open anything.
+constexpr std::uint8_t PathPortNumber = 255;
+// The longest wait for the bus thread to park: it parks after its current transaction, and a
+// detection it runs meanwhile is served by the pumping.
+constexpr long long PauseWaitMs = 10000;
+constexpr int Command4Tries = 3;
+
+std::vector<std::string> LogLines(const std::string& Log) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (char c : Log) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::string TrimLeft(const std::string& Text) {
+  const std::size_t first = Text.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : Text.substr(first);
+}
+
+bool StartsWith(const std::string& Text, const std::string& Prefix) {
+  return Text.compare(0, Prefix.size(), Prefix) == 0;
+}
+
+}  // namespace
+
+bool Interrupted() {
+  return interrupted != 0;
+}
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // A second Ctrl+C ends the program at once.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+TAdapterInfo AdapterFromLog(const std::string& Log) {
+  TAdapterInfo info;
+  for (const std::string& raw : LogLines(Log)) {
+    const std::string line = TrimLeft(raw);
+    if (line == "DL1 detected" || line == "Badly programmed DL2 detected" ||
+        line == "DL2 detected") {
+      info = TAdapterInfo{};
+      info.Kind = line == "DL1 detected"   ? "DL1"
+                  : line == "DL2 detected" ? "DL2"
+                                           : "badly programmed DL2";
+    } else if (info.Kind == "DL2" && StartsWith(line, "Version: ")) {
+      std::int32_t version = -1;
+      if (TryStrToInt(line.substr(9), version)) info.Firmware = version;
+    } else if (info.Kind == "DL2" && StartsWith(line, "mode: ")) {
+      info.Mode = line.substr(6);
+    } else if (info.Kind == "DL2" && line == "New bootblock") {
+      info.Bootblock = "new";
+    } else if (info.Kind == "DL2" && line == "Old bootblock") {
+      info.Bootblock = "old";
+    } else if (StartsWith(line, "Reprogram procedure for ")) {
+      info.ReprogramStarted = true;
+    }
+  }
+  return info;
+}
+
+std::string LastLogLine(const std::string& Prefix) {
+  std::string log;
+  GetLogText(log);
+  std::string found;
+  for (const std::string& raw : LogLines(log)) {
+    const std::string line = TrimLeft(raw);
+    if (StartsWith(line, Prefix)) found = line;
+  }
+  return found;
+}
+
+TSession::TSession(TTerminalUi& Ui, const TOptions& Options) : ui_(Ui), options_(Options) {}
+
+TSession::~TSession() {
+  if (bus_ != nullptr) {
+    // Cancels its synchronised calls, waits for its end (serving the main thread meanwhile) and
+    // frees it; it stops its driver, which frees the port.
+    bus_->SafeTerminate(true, true, true);
+    bus_ = nullptr;
+  }
+  if (settings_built_) DoneSettings();
+}
+
+int TSession::LoadVersions() {
+  std::string error;
+  InitSettings(error);
+  settings_built_ = true;
+  if (!error.empty()) {
+    ShowMessageBox(error, TMsgDlgType::mtError);
+    return ExitFile;
+  }
+  SetLogSize(256);
+  return ExitOk;
+}
+
+void TSession::StartBusThread() {
+  firmware_.SetBinarySourceContents(CarriedFirmwareImage());
+  firmware_.Tag = CarriedFirmwareVersion();
+  bus_ = new TBusThread(&MonitorList, &firmware_.Stream(), firmware_.Tag);
+}
+
+bool TSession::PumpUntil(const std::function<bool()>& Done, long long Ms) {
+  const TimePoint deadline = DeadlineAfter(Ms);
+  MainThread& main = TheMainThread();
+  for (;;) {
+    main.ProcessMessages();
+    if (Done()) return true;
+    if (Interrupted() || Now() >= deadline) return false;
+    main.WaitForMessages(20);
+  }
+}
+
+long long TSession::TimeLeftMs() const {
+  const TimePoint now = Now();
+  if (now >= deadline_) return 0;
+  return static_cast<long long>(MillisecondsBetween(now, deadline_));
+}
+
+bool TSession::AcquireBus() {
+  bus_->SetPauseRequested(true);
+  if (PumpUntil([this] { return bus_->Paused(); }, PauseWaitMs)) return true;
+  if (!Interrupted())
+    ui_.Note("The bus thread did not pause for the command.", TMsgDlgType::mtError);
+  return false;
+}
+
+void TSession::ReleaseBus() {
+  bus_->SetPauseRequested(false);
+}
+
+int TSession::OpenPort() {
+  TPortTarget target;
+  std::string error;
+  ParsePort(options_.Port, target, error);  // checked with the command line
+
+  // The trace file first: a file that cannot be created must not cost a detection.
+  std::FILE* trace = nullptr;
+  if (!options_.Trace.empty()) {
+    trace = std::fopen(options_.Trace.c_str(), "w");
+    if (trace == nullptr) {
+      ui_.Note("Cannot create trace file: " + options_.Trace, TMsgDlgType::mtError);
+      return ExitFile;
+    }
+  }
+
+  std::unique_ptr<SerialBackend> backend;
+  std::uint8_t number = target.Number;
+  if (number != 0) {
+    std::string why;
+    backend = OpenSerialDevice(number, why);
+    port_name_ = "COM" + std::to_string(number);
+    if (!backend) {
+      if (trace != nullptr) std::fclose(trace);
+      if (!why.empty()) LogText("Cannot open port " + port_name_ + ": " + why);
+      ShowMessageBox("Cannot open port: " + port_name_, TMsgDlgType::mtError);
+      if (!why.empty()) ui_.Context(why);
+      return ExitCommunication;
+    }
+    port_name_ += " (" + backend->Describe() + ")";
+  } else {
+    number = PathPortNumber;
+    int errno_value = 0;
+    backend = TermiosBackend::Open(target.Path, errno_value);
+    port_name_ = target.Path;
+    if (!backend) {
+      if (trace != nullptr) std::fclose(trace);
+      ShowMessageBox("Cannot open port: " + target.Path, TMsgDlgType::mtError);
+      ui_.Context(ExplainOpenFailure(target.Path, errno_value));
+      return ExitCommunication;
+    }
+  }
+  if (trace != nullptr) backend = std::make_unique<TTraceBackend>(std::move(backend), trace);
+
+  // Detection runs now, on this thread, and may ask about the DL2's firmware.
+  if (!bus_->OpenPortBackend(std::move(backend), number)) {
+    ShowMessageBox("Cannot open port: " + port_name_, TMsgDlgType::mtError);
+    ui_.Context("the line settings could not be programmed");
+    return ExitCommunication;
+  }
+  return ExitOk;
+}
+
+int TSession::OpenAdapter() {
+  StartBusThread();
+  deadline_ = DeadlineAfter(options_.TimeoutMs);
+  if (!AcquireBus()) return ExitCommunication;
+  const int declined_before = ui_.QuestionsDeclined();
+  const int opened = OpenPort();
+  if (opened != ExitOk) return opened;
+
+  std::string log;
+  GetLogText(log);
+  adapter_ = AdapterFromLog(log);
+  // The bus thread resumes; while it has no driver it detects again every 100 ms or so. A
+  // question declined (a badly programmed DL2 that is not to be reprogrammed) would only be asked
+  // again, and a reprogram wants the device switched off and on first: both end the wait.
+  ReleaseBus();
+  if (Driver() == nullptr && !adapter_.ReprogramStarted) {
+    PumpUntil(
+        [&] {
+          if (Driver() != nullptr || ui_.QuestionsDeclined() != declined_before) return true;
+          GetLogText(log);
+          return AdapterFromLog(log).ReprogramStarted;
+        },
+        TimeLeftMs());
+    GetLogText(log);
+    adapter_ = AdapterFromLog(log);
+  }
+  if (Driver() != nullptr) return ExitOk;
+  if (Interrupted()) {
+    ui_.Note("Interrupted.", TMsgDlgType::mtError);
+  } else if (adapter_.ReprogramStarted) {
+    // The caller (update-firmware) reports the reprogram.
+  } else if (adapter_.Kind == "badly programmed DL2") {
+    ui_.Note("No usable interface adapter on " + port_name_ +
+                 ": the DL2 is badly programmed (zocfg update-firmware --yes reprograms it).",
+             TMsgDlgType::mtError);
+  } else {
+    ui_.Note("No interface adapter answered on " + port_name_ + ".", TMsgDlgType::mtError);
+  }
+  return ExitCommunication;
+}
+
+int TSession::ConnectTarget() {
+  if (!PumpUntil([this] { return bus_->EffectiveVersion() > 0; }, TimeLeftMs())) {
+    if (Interrupted())
+      ui_.Note("Interrupted.", TMsgDlgType::mtError);
+    else
+      ui_.Note("No target: the device behind the " + adapter_.Kind + " on " + port_name_ +
+                   " does not answer (no software version).",
+               TMsgDlgType::mtError);
+    return ExitCommunication;
+  }
+  target_version_ = bus_->EffectiveVersion();
+  if (!AcquireBus()) return ExitCommunication;
+  TBusDriver* driver = Driver();
+
+  if (!SelectVersion(target_version_)) {
+    ShowMessageBox("Software version: " + std::to_string(target_version_) + " is not supported!",
+                   TMsgDlgType::mtError);
+    return ExitCommunication;
+  }
+  ui_.Busy("Target found!\rRetrieving data.");
+  bool sent = false;
+  const std::uint8_t access = DeviceFamily() == 14 ? 160 : 0;
+  for (int attempt = 0; attempt < Command4Tries && !sent; ++attempt)
+    sent = SendCommand4(*driver, access);
+  const bool ok = sent && ReadSettings(driver);
+  GetDeviceTypeName(device_type_);
+  if (!ok) {
+    ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
+    if (!sent)
+      ui_.Context("Command 4: not sent after " + std::to_string(Command4Tries) + " tries");
+    else
+      ui_.Context(LastLogLine("Read settings:"));
+    return ExitCommunication;
+  }
+  return ExitOk;
+}
+
+}  // namespace zo

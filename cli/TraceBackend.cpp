@@ -1,0 +1,140 @@
+#include "cli/TraceBackend.h"
+
+#include <cstdio>
+
+namespace zo {
+
+std::string LineSettingsText(const TLineSettings& Line) {
+  return std::to_string(Line.BaudRate) + " 8" + std::string(1, Line.Parity) + "1";
+}
+
+TTraceBackend::TTraceBackend(std::unique_ptr<SerialBackend> Inner, std::FILE* Trace)
+    : inner_(std::move(Inner)), trace_(Trace), start_(Now()) {
+  line_known_ = inner_->GetLine(line_);
+  Event("open " + inner_->Describe());
+}
+
+TTraceBackend::~TTraceBackend() {
+  Event("close");
+  inner_.reset();
+  if (trace_ != nullptr) std::fclose(trace_);
+}
+
+std::string TTraceBackend::Stamp() const {
+  char text[32];
+  std::snprintf(text, sizeof text, "%12.3f", MillisecondsBetween(start_, Now()));
+  return text;
+}
+
+std::string TTraceBackend::LineText() const {
+  return line_known_ ? LineSettingsText(line_) : "?";
+}
+
+void TTraceBackend::Event(const std::string& Text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (trace_ == nullptr) return;
+  std::fprintf(trace_, "%s %s\n", Stamp().c_str(), Text.c_str());
+  std::fflush(trace_);
+}
+
+void TTraceBackend::Bytes(const char* Direction, const std::uint8_t* Buffer, int Count,
+                          std::uint32_t Errors) {
+  if (Count <= 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (trace_ == nullptr) return;
+  const std::string stamp = Stamp();
+  const std::string line = LineText();
+  // Error bits belong to the bytes of one read as a whole; a one-byte read (how the DL1 driver
+  // reads) carries the flags of exactly that byte.
+  std::string errors;
+  if (Errors & CE_RXPARITY) errors += " parity error";
+  if (Errors & CE_FRAME) errors += " framing error";
+  if (Errors & CE_BREAK) errors += " break";
+  for (int i = 0; i < Count; ++i)
+    std::fprintf(trace_, "%s %-4s %02X  %s%s\n", stamp.c_str(), Direction, Buffer[i], line.c_str(),
+                 errors.c_str());
+  std::fflush(trace_);
+}
+
+bool TTraceBackend::GetLine(TLineSettings& Line) {
+  return inner_->GetLine(Line);
+}
+
+bool TTraceBackend::SetLine(const TLineSettings& Line) {
+  const bool ok = inner_->SetLine(Line);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ok) {
+      line_ = Line;
+      line_known_ = true;
+    }
+  }
+  Event(std::string("line ") + LineSettingsText(Line) + " RTS " + (Line.RtsEnabled ? "on" : "off") +
+        " DTR " + (Line.DtrEnabled ? "on" : "off") + (ok ? "" : " (failed)"));
+  return ok;
+}
+
+bool TTraceBackend::SetTimeouts(const TTimeouts& Timeouts) {
+  return inner_->SetTimeouts(Timeouts);
+}
+
+bool TTraceBackend::SetQueueSizes(int InQueue, int OutQueue) {
+  return inner_->SetQueueSizes(InQueue, OutQueue);
+}
+
+int TTraceBackend::Read(std::uint8_t* Buffer, int Count) {
+  const int got = inner_->Read(Buffer, Count);
+  // The errors are taken here, to be traced with their bytes, and kept for TakeErrors.
+  const std::uint32_t errors = inner_->TakeErrors();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    errors_ |= errors;
+  }
+  Bytes("<DEV", Buffer, got, errors);
+  return got;
+}
+
+int TTraceBackend::Write(const std::uint8_t* Buffer, int Count) {
+  const int sent = inner_->Write(Buffer, Count);
+  Bytes("PC>", Buffer, sent, 0);
+  if (sent < Count) Event("write: " + std::to_string(Count - sent) + " bytes not sent");
+  return sent;
+}
+
+std::uint32_t TTraceBackend::TakeErrors() {
+  const std::uint32_t more = inner_->TakeErrors();
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::uint32_t errors = errors_ | more;
+  errors_ = 0;
+  return errors;
+}
+
+bool TTraceBackend::Purge() {
+  const bool ok = inner_->Purge();
+  Event(ok ? "purge" : "purge (failed)");
+  return ok;
+}
+
+bool TTraceBackend::SetBreak(bool On) {
+  const bool ok = inner_->SetBreak(On);
+  Event(std::string("break ") + (On ? "on" : "off") + (ok ? "" : " (failed)"));
+  return ok;
+}
+
+bool TTraceBackend::SetRts(bool Asserted) {
+  const bool ok = inner_->SetRts(Asserted);
+  Event(std::string("RTS ") + (Asserted ? "on" : "off") + (ok ? "" : " (failed)"));
+  return ok;
+}
+
+bool TTraceBackend::SetDtr(bool Asserted) {
+  const bool ok = inner_->SetDtr(Asserted);
+  Event(std::string("DTR ") + (Asserted ? "on" : "off") + (ok ? "" : " (failed)"));
+  return ok;
+}
+
+std::string TTraceBackend::Describe() const {
+  return inner_->Describe();
+}
+
+}  // namespace zo

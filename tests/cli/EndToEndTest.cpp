@@ -1,0 +1,358 @@
+// zocfg end to end: the programs run as child processes against zo-sim on a pseudo-terminal, so
+// the real termios code, the bus thread, detection, the DL2 driver and the settings model all
+// take part.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "data/VersionTable.h"
+#include "settings/Settings.h"
+#include "settings/SettingsFile.h"
+#include "sim/SimDevice.h"
+#include "tests/cli/ProgramRunner.h"
+
+namespace zo::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Every frame the program wrote, from a --trace file: the bytes of one write share a stamp.
+std::vector<Bytes> SentFrames(const std::string& Trace) {
+  std::vector<Bytes> frames;
+  std::istringstream in(Trace);
+  std::string stamp, direction, hex, last_stamp;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    if (!(words >> stamp >> direction >> hex) || direction != "PC>") continue;
+    if (frames.empty() || stamp != last_stamp) frames.emplace_back();
+    frames.back().push_back(static_cast<std::uint8_t>(std::stoi(hex, nullptr, 16)));
+    last_stamp = stamp;
+  }
+  return frames;
+}
+
+bool Contains(const std::string& Text, const std::string& Part) {
+  return Text.find(Part) != std::string::npos;
+}
+
+// The settings model of this test process, built on the VERSION.DAT beside the programs: it
+// makes the files zocfg is compared with and the files it is given.
+class ZocfgEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.Path().empty());
+    SetVersionFileFolder(BinFolder());
+    std::string error;
+    InitSettings(error);
+    ASSERT_EQ(error, "");
+  }
+  void TearDown() override { DoneSettings(); }
+
+  // The model holding what a simulated device of this configuration holds, as a read would.
+  void ModelOf(const sim::TSimDeviceConfig& Config) {
+    ASSERT_TRUE(SelectVersion(Config.Record[0]));
+    sim::SimDevice device(Config);
+    for (int n = SettingAbsorptionVoltage; n <= SettingFlagsB; ++n)
+      if (SettingTable[n].IsPresent()) SettingTable[n].Value = device.SettingValue(n);
+    std::string name;
+    GetDeviceTypeName(name);
+  }
+
+  std::string SaveModel(const std::string& Name) {
+    const std::string path = folder_.File(Name);
+    std::string message;
+    SaveSettingsFile(path, message);
+    EXPECT_EQ(message, "");
+    return path;
+  }
+
+  static sim::TSimDeviceConfig Device(std::int32_t Version) {
+    sim::TSimDeviceConfig c;
+    c.Record = *FindBuiltInVersion(Version);
+    return c;
+  }
+
+  TempFolder folder_;
+};
+
+TEST_F(ZocfgEndToEnd, DetectReportsTheAdapterAndTheDeviceAndTracesTheLine) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  ASSERT_FALSE(sim.Path().empty());
+  const std::string trace = folder_.File("trace.txt");
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--json", "--trace", trace});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* part :
+       {"\"kind\": \"DL2\"", "\"mode\": \"ZOBus\"", "\"firmware_version\": 1130118",
+        "\"bootblock\": \"new\"", "\"software_version\": 1711104",
+        "\"device_type\": \"Corvane Multi 230Vac 24H\"", "\"settings_read\": true"})
+    EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+
+  // The trace shows the version request as sent, the adapter's bytes and the line settings.
+  const std::vector<Bytes> sent = SentFrames(ReadFile(trace));
+  EXPECT_NE(std::find(sent.begin(), sent.end(), Bytes{0x02, 0xFF, 0x56, 0xA9}), sent.end());
+  const std::string text = ReadFile(trace);
+  EXPECT_TRUE(Contains(text, "<DEV")) << text.substr(0, 2000);
+  EXPECT_TRUE(Contains(text, "line 115200") == false);  // a new bootblock needs no start
+  EXPECT_TRUE(Contains(text, "PC>  02  2400 8N1"));
+
+  // zocfg took the terminal exclusively; once it has closed it, the next program (not only
+  // root) must be able to open it.
+  const int fd = ::open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  int exclusive = 1;
+  for (int i = 0; i < 500 && exclusive != 0; ++i) {
+    ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    if (exclusive != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::close(fd);
+  EXPECT_EQ(exclusive, 0);
+}
+
+TEST_F(ZocfgEndToEnd, DetectFindsAnOldBootblockInNineBitMode) {
+  // The old bootblock echoes until the start sequence at 115200 and 19200 baud wakes the
+  // application: the bridge must carry each byte at the speed it was sent with.
+  SimProcess sim(folder_, {"--device", "1410006", "--mode", "2", "--bootblock", "old", "--firmware",
+                           "1130200"});
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* part :
+       {"DL2 mode:          ZO 9 bit", "DL2 firmware:      1130200", "Bootblock:         old",
+        "Software version:  1410006", "Device type:       Corvane Charger 24/25"})
+    EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, ReadOutWritesTheBytesOfSaveSettingsFile) {
+  // A 24 V inverter without charger, with values away from the factory ones.
+  sim::TSimDeviceConfig config = Device(1712105);
+  config.DeviceKindCode = 100;
+  config.InitialValues = {{8, 2900}, {12, 120}, {24, 0x35}, {25, 0x0A}};
+  SimProcess sim(folder_, {"--device", "1712105", "--kind", "100", "--set", "8=2900", "--set",
+                           "12=120", "--set", "24=0x35", "--set", "25=$0A"});
+  const std::string out = folder_.File("read.zsf");
+  const RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--out", out, "--json"});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+
+  ModelOf(config);
+  EXPECT_EQ(ReadFile(out), ReadFile(SaveModel("expected.zsf")));
+  EXPECT_EQ(ReadFile(out).size(), SettingsFileBytes);
+  for (const char* part :
+       {"\"device_type\": \"Corvane Inverter+ 230Vac 24F\"", "\"inverter_only\": true",
+        "\"key\": \"absorption_voltage\"", "\"raw\": 2900", "\"value\": 29.00", "\"min\": 24.00",
+        "\"max\": 32.00", "\"key\": \"charger_off\""})
+    EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, WriteSendsTheFileKeepsTheUncarriedBitsAndCommitsOnce) {
+  // Flag byte A bit 7 is the read-only multi-phase capability and bit 4 is named by no option
+  // of this version; bits 6 and 7 of byte B neither. A file carries none of them.
+  SimProcess sim(folder_, {"--device", "1711104", "--set", "24=0x90", "--set", "25=0xC0"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingAbsorptionVoltage].Value = 3500;  // above 32.00 V: clamped to it
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  SettingTable[SettingSlaves].Value = 2;
+  SetFlag(FlagChargerOff, true);   // A.5
+  SetFlag(FlagStorageMode, true);  // B.4
+  const std::string file = SaveModel("send.zsf");
+
+  const std::string trace = folder_.File("trace.txt");
+  const RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), file, "--trace", trace});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "There was 1 setting out of bounds.")) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "Absorption voltage: 28.80 V -> 32.00 V")) << r.Out;
+  EXPECT_TRUE(Contains(r.Out, "Charger: on -> off")) << r.Out;
+
+  std::map<std::string, std::string> state =
+      sim.StateWhen([](auto& s) { return s["pending_commit"] == "0" && s["setting 8"] == "3200"; });
+  EXPECT_EQ(state["setting 8"], "3200");
+  EXPECT_EQ(state["setting 9"], "2700");
+  EXPECT_EQ(state["setting 22"], "2");
+  EXPECT_EQ(state["setting 24"], std::to_string(0x90 | 0x20));
+  EXPECT_EQ(state["setting 25"], std::to_string(0xC0 | 0x10));
+  EXPECT_EQ(state["pending_commit"], "0");
+
+  // Family 17 holds the page-$21 writes until one commit frame, after the last setting.
+  int commits = 0;
+  std::size_t last_write = 0, commit_at = 0;
+  const std::vector<Bytes> sent = SentFrames(ReadFile(trace));
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const Bytes& f = sent[i];  // [5, address, command, data low, data high, sequence, check]
+    if (f.size() != 7 || f[0] != 5 || f[2] != 0x0B) continue;
+    if (f[3] == 0xFF && f[4] == 0xFF) {
+      ++commits;
+      commit_at = i;
+    } else {
+      last_write = i;
+    }
+  }
+  EXPECT_EQ(commits, 1);
+  EXPECT_GT(commit_at, last_write);
+}
+
+TEST_F(ZocfgEndToEnd, DryRunShowsTheChangesAndSendsNothing) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingAbsorptionTime].Value = 6;
+  const std::string file = SaveModel("dry.zsf");
+  const RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), file, "--dry-run", "--json"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"key\": \"absorption_time\"")) << r.Out;
+  EXPECT_TRUE(Contains(r.Out, "\"to\": \"6 Hr\"")) << r.Out;
+  EXPECT_TRUE(Contains(r.Out, "\"sent\": false")) << r.Out;
+  std::map<std::string, std::string> state = sim.Stop();
+  EXPECT_EQ(state["setting 17"], "4");
+  EXPECT_EQ(state.count("frames 0B"), 0u);
+}
+
+TEST_F(ZocfgEndToEnd, ABadSettingsFileGivesFileErrorAndTheDeviceIsNotWritten) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  const std::string file = SaveModel("bad.zsf");
+  std::string data = ReadFile(file);
+  data[4] ^= 0x01;  // the checksum no longer matches
+  WriteFile(file, data);
+
+  RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), file});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "File corrupted!\n")) << r.Err;
+
+  // A file that cannot be opened is found before the port is.
+  r = Zocfg(folder_, {"write", "--port", sim.Path(), folder_.File("missing.zsf")});
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_TRUE(Contains(r.Err, "Cannot open file: " + folder_.File("missing.zsf"))) << r.Err;
+
+  std::map<std::string, std::string> state = sim.Stop();
+  EXPECT_EQ(state["setting 9"], "2760");
+  EXPECT_EQ(state.count("frames 0B"), 0u);
+}
+
+TEST_F(ZocfgEndToEnd, ASilentDeviceGivesCommunicationFailure) {
+  SimProcess sim(folder_, {"--silent-after", "0"});
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--timeout", "1"}, 15000);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "does not answer")) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "Adapter:           DL2")) << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, AReadThatFailsLeavesAnExistingFileAlone) {
+  // The version is read (two requests); the settings fail after a few.
+  SimProcess sim(folder_, {"--silent-after", "6"});
+  const std::string out = folder_.File("keep.zsf");
+  WriteFile(out, "earlier contents");
+  const RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--out", out}, 20000);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "error: Error during communication!")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "no success after 4 tries")) << r.Err;
+  EXPECT_EQ(ReadFile(out), "earlier contents");
+}
+
+TEST_F(ZocfgEndToEnd, NoAdapterOrABadlyProgrammedOneGivesCommunicationFailure) {
+  // A badly programmed DL2 only sends XON at 19200 baud, which detection hears while it merely
+  // listens at that speed.
+  SimProcess bad(folder_, {"--bootblock", "bad"});
+  RunResult r = Zocfg(folder_, {"detect", "--port", bad.Path(), "--timeout", "1"}, 15000);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "The DL2 seems to be badly programmed!\n")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "-> No")) << r.Err;
+
+  r = Zocfg(folder_, {"detect", "--port", folder_.File("no-such-port")});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Contains(r.Err, "Cannot open port: " + folder_.File("no-such-port"))) << r.Err;
+}
+
+TEST_F(ZocfgEndToEnd, MonitorPrintsOneEntryPerCycle) {
+  SimProcess sim(folder_, {"--device", "1501004"});
+  const RunResult r = Zocfg(folder_, {"monitor", "--port", sim.Path(), "--count", "2", "--json"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::size_t cycles = 0;
+  for (std::size_t at = r.Out.find("\"time_s\""); at != std::string::npos;
+       at = r.Out.find("\"time_s\"", at + 1))
+    ++cycles;
+  EXPECT_EQ(cycles, 2u) << r.Out;
+  for (const char* key : {"\"u_mains\"", "\"u_dc\"", "\"i_dc\""})
+    EXPECT_TRUE(Contains(r.Out, key)) << key << "\n" << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, MonitorRunsUntilInterrupted) {
+  SimProcess sim(folder_, {"--device", "1410006"});
+  const std::string out = folder_.File("monitor-out"), err = folder_.File("monitor-err");
+  Child monitor(BinFolder() + "/zocfg", {"monitor", "--port", sim.Path()}, out, err);
+  // The heading, then the first cycle.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto lines = [&] {
+    const std::string text = ReadFile(out);
+    return std::count(text.begin(), text.end(), '\n');
+  };
+  while (lines() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_GE(lines(), 2) << ReadFile(out) << ReadFile(err);
+  monitor.Signal(SIGINT);
+  EXPECT_EQ(monitor.Wait(10000), 0) << ReadFile(err);
+  const std::string text = ReadFile(out);
+  EXPECT_TRUE(Contains(text, "Corvane Charger 24/25 (software version 1410006)")) << text;
+  EXPECT_TRUE(Contains(text, " s  UMains ")) << text;
+}
+
+TEST_F(ZocfgEndToEnd, UpdateFirmwareWithoutYesOnlyChecks) {
+  SimProcess sim(folder_, {"--firmware", "1130110"});
+  const RunResult r = Zocfg(folder_, {"update-firmware", "--port", sim.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "The software version in the DL2 is not up to date!")) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "DL2 firmware 1130110, carried firmware 1130118: not updated"))
+      << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, VersionsListsTheTableAndAMissingVersionFileIsAFileError) {
+  RunResult r = Zocfg(folder_, {"versions", "--json"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  std::size_t listed = 0;
+  for (std::size_t at = r.Out.find("\"software_version\""); at != std::string::npos;
+       at = r.Out.find("\"software_version\"", at + 1))
+    ++listed;
+  EXPECT_EQ(listed, BuiltInVersionRecords().size());
+  EXPECT_TRUE(Contains(r.Out, "\"device_type\": \"Corvane Charger 24/25\""));
+
+  // The same program in a folder without VERSION.DAT.
+  const std::string lonely = folder_.File("zocfg");
+  ASSERT_EQ(std::system(("cp '" + BinFolder() + "/zocfg' '" + lonely + "'").c_str()), 0);
+  r = RunProgram(folder_, lonely, {"versions"});
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_TRUE(Contains(r.Err, "Cannot find VERSION.DAT")) << r.Err;
+}
+
+TEST_F(ZocfgEndToEnd, BadUsageGivesTwoAndHelpGivesZero) {
+  const std::vector<std::vector<std::string>> usage_errors = {
+      {},
+      {"frobnicate"},
+      {"read"},                                // no --port
+      {"read", "--port", "COMX"},              // neither a number nor a path
+      {"read", "--port", "300"},               // beyond one byte
+      {"detect", "--port", "1", "--dry-run"},  // an option of another command
+      {"write", "--port", "1"},                // no file
+      {"monitor", "--port", "1", "--count", "0"},
+      {"versions", "--bogus"},
+  };
+  for (const auto& args : usage_errors) {
+    const RunResult r = Zocfg(folder_, args);
+    std::string line;
+    for (const auto& a : args)
+      line += a + " ";
+    EXPECT_EQ(r.Status, 2) << line;
+    EXPECT_TRUE(Contains(r.Err, "zocfg --help")) << line << r.Err;
+  }
+  RunResult r = Zocfg(folder_, {"--help"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(Contains(r.Out, "update-firmware")) << r.Out;
+  r = Zocfg(folder_, {"write", "--help"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(Contains(r.Out, "Usage: zocfg write --port P FILE.zsf")) << r.Out;
+}
+
+}  // namespace
+}  // namespace zo::test

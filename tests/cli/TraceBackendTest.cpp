@@ -1,0 +1,85 @@
+// The trace of the line: each byte with its time, direction and line settings, and the port
+// behaving exactly as the one it wraps.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/TraceBackend.h"
+#include "serial/SimLine.h"
+
+namespace zo {
+namespace {
+
+std::string ReadAll(const std::string& Path) {
+  std::FILE* f = std::fopen(Path.c_str(), "r");
+  if (f == nullptr) return "";
+  std::string text;
+  char buf[512];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    text.append(buf, n);
+  std::fclose(f);
+  return text;
+}
+
+TEST(TraceBackend, TracesEachByteAndPassesErrorsOn) {
+  char path[] = "/tmp/zocfg-trace-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  auto line = SimLine::Create("trace-test");
+  {
+    TTraceBackend trace(line->OpenPortSide(), ::fdopen(fd, "w"));
+    TLineSettings settings;
+    settings.BaudRate = 2400;
+    settings.Parity = 'E';
+    settings.DtrEnabled = true;
+    ASSERT_TRUE(trace.SetLine(settings));
+    TTimeouts timeouts;
+    timeouts.ReadInterval = 50;
+    timeouts.ReadConstant = 500;
+    trace.SetTimeouts(timeouts);
+
+    const std::uint8_t request[] = {0x02, 0xFF};
+    EXPECT_EQ(trace.Write(request, 2), 2);
+    line->PeerSetLine(2400, 'E');
+    line->PeerWrite({0x56});
+    line->PeerWriteWithParity(std::vector<std::uint8_t>{0xA9}.data(), 1, 'O');
+    std::uint8_t reply[2] = {};
+    int got = trace.Read(reply, 1);
+    got += trace.Read(reply + 1, 1);
+    EXPECT_EQ(got, 2);
+    EXPECT_EQ(reply[1], 0xA9);
+    // The caller still gets the error of the byte it read last.
+    EXPECT_EQ(trace.TakeErrors() & CE_RXPARITY, CE_RXPARITY);
+    EXPECT_EQ(trace.TakeErrors(), 0u);
+    EXPECT_TRUE(trace.Purge());
+    EXPECT_EQ(trace.Describe(), "simulated line trace-test");
+  }
+  const std::string text = ReadAll(path);
+  ::unlink(path);
+
+  std::vector<std::string> events;
+  std::istringstream in(text);
+  std::string l;
+  while (std::getline(in, l)) {
+    const std::size_t at = l.find_first_not_of(" 0123456789.");
+    events.push_back(at == std::string::npos ? "" : l.substr(at));
+  }
+  const std::vector<std::string> expected = {
+      "open simulated line trace-test",
+      "line 2400 8E1 RTS off DTR on",
+      "PC>  02  2400 8E1",
+      "PC>  FF  2400 8E1",
+      "<DEV 56  2400 8E1",
+      "<DEV A9  2400 8E1 parity error",
+      "purge",
+      "close",
+  };
+  EXPECT_EQ(events, expected) << text;
+}
+
+}  // namespace
+}  // namespace zo
