@@ -38,9 +38,23 @@ TDemo::TDemo() {
     dl2_[port - 1] = std::make_unique<SimDL2Adapter>(line, devices_[port - 1].get(), config);
     dl2_[port - 1]->Start();
   }
+  power_cycler_ = std::thread([this] {
+    auto line = SimPortRegistry::Find(4);
+    int held = 0;  // polls with the break held on the badly programmed adapter
+    while (!stop_.WaitFor(50)) {
+      const bool bad = dl2_[3]->State() == TDL2SimState::BadFirmware;
+      held = bad && line && line->PortBreak() ? held + 1 : 0;
+      if (held >= 6) {
+        dl2_[3]->PowerCycle();
+        held = 0;
+      }
+    }
+  });
 }
 
 TDemo::~TDemo() {
+  stop_.Set();
+  power_cycler_.join();
   for (auto& adapter : dl2_)
     if (adapter) adapter->Stop();
   if (dl1_) dl1_->Stop();

@@ -6,13 +6,20 @@
 //   COM3  DL2 with firmware older than the carried image (1130110), so the update is offered
 //   COM4  a badly programmed DL2 (only its bootblock can be reached)
 //
+// The demonstration plays the user's part where the program asks to switch the device off and
+// on: when COM4's port has held the break for a moment while its adapter is badly programmed, the
+// device is power-cycled, so its bootblock can be reached and the reprogram can run.
+//
 // The program's own code never includes a simulator; only its main source calls this, and only
 // when --simulate is given.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include "threads/Event.h"
 
 #include "sim/SimDevice.h"
 
@@ -43,6 +50,8 @@ class TDemo {
   std::vector<std::shared_ptr<SimDevice>> devices_;  // index Port - 1
   std::vector<std::unique_ptr<SimDL2Adapter>> dl2_;  // index Port - 1, null for COM2
   std::unique_ptr<SimDL1Adapter> dl1_;
+  TEvent stop_;
+  std::thread power_cycler_;  // plays the user who switches COM4's device off and on
 };
 
 // The device configuration of a demonstration device of `Version` (its built-in record).

@@ -6,6 +6,11 @@
 namespace zo::test {
 namespace {
 
+// The version of the firmware image the window carries.
+std::int32_t DL2FirmwareVersionOf(const TForm1& Form) {
+  return Form.DL2FWXFile.Tag;
+}
+
 class Connection : public WindowTest {
  protected:
   void SetUp() override { StartDemo(); }
@@ -132,6 +137,80 @@ TEST_F(Connection, OldDL2FirmwareOffersTheUpdateAndDecliningKeepsItWorking) {
                  "correct!\rWe strongly advice you to select 'Yes' below to update the DL2.\r\r"
                  "Would you like to update the Dl2 now?"));
   EXPECT_TRUE(ui_.ProgressCalls().empty());
+}
+
+TEST_F(Connection, OldDL2FirmwareIsUpdatedWhenTheUserAgrees) {
+  const std::string question =
+      "The software version in the DL2 is not up to date!\rThis program might not work correct!\r"
+      "We strongly advice you to select 'Yes' below to update the DL2.\r\rWould you like to "
+      "update the Dl2 now?";
+  const std::string done =
+      "DL2 programmed.\rPlease switch the device off and on again to reset!\rPress OK when done.";
+  Start();
+  ui_.AnswerNext(TModalResult::mrYes);
+  form_->Com31->trigger();
+  ASSERT_TRUE(WaitFor([&] { return HasMessage(done); }, 90000)) << "no end of the update";
+  EXPECT_EQ(demo_->DL2(3)->FirmwareVersion(), DL2FirmwareVersionOf(*form_));
+  const auto progress = ui_.ProgressCalls();
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.front().Caption, "Updating DL2");
+  EXPECT_EQ(progress.front().Info, "Please wait, erasing");
+  EXPECT_EQ(progress.back().Caption, "");
+  EXPECT_EQ(progress.back().Info, "");
+  const auto infos = ui_.ProgressInfos();
+  EXPECT_NE(std::find(infos.begin(), infos.end(), "Programming"), infos.end());
+  EXPECT_EQ(ui_.ProgressPositions().back(), 100);
+
+  // The next detection finds the updated adapter: no question, the target is shown.
+  ASSERT_TRUE(WaitFor([this] { return form_->PanelActive(); }));
+  EXPECT_EQ(CountMessages(question), 1);
+  EXPECT_FALSE(
+      HasMessage("Reprogram failed\rPlease retry!\rSwitch the device off and on again "
+                 "to reset!"));
+}
+
+// Scripted answers, but the power-cycle request takes the moment a user needs to act on it.
+class SlowToSwitch final : public UiServices {
+ public:
+  explicit SlowToSwitch(ScriptedUi& Script) : script_(Script) { SetUi(this); }
+  ~SlowToSwitch() override { SetUi(&script_); }
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
+                          TMsgDlgButtons Buttons) override {
+    if (Msg.rfind("Please switch the device off and on again to reset the DL2!", 0) == 0)
+      QTest::qWait(1000);
+    return script_.MessageDlg(Msg, DlgType, Buttons);
+  }
+  bool InputQuery(const std::string& C, const std::string& P, std::string& V) override {
+    return script_.InputQuery(C, P, V);
+  }
+  void ShowProgress(const std::string& C, const std::string& I, int P, int Min, int Max) override {
+    script_.ShowProgress(C, I, P, Min, Max);
+  }
+  void SetProgressInfo(const std::string& Info) override { script_.SetProgressInfo(Info); }
+  void SetProgressPosition(int Position) override { script_.SetProgressPosition(Position); }
+  bool OpenSettingsFileDialog(std::string& F) override { return script_.OpenSettingsFileDialog(F); }
+  bool SaveSettingsFileDialog(std::string& F) override { return script_.SaveSettingsFileDialog(F); }
+
+ private:
+  ScriptedUi& script_;
+};
+
+TEST_F(Connection, BadlyProgrammedDL2IsRepairedWhenTheUserAgreesAndSwitchesTheDeviceOffAndOn) {
+  SlowToSwitch user(ui_);
+  Start();
+  ui_.AnswerNext(TModalResult::mrYes);  // reprogram now
+  ui_.AnswerNext(TModalResult::mrOk);   // switched off and on
+  form_->Com41->trigger();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return HasMessage(
+            "DL2 programmed.\rPlease switch the device off and on "
+            "again to reset!\rPress OK when done.");
+      },
+      90000));
+  EXPECT_TRUE(demo_->DL2(4)->FlashGood());
+  ASSERT_TRUE(WaitFor([this] { return form_->PanelActive(); }));
+  Stop();
 }
 
 }  // namespace
