@@ -9,8 +9,11 @@ namespace zo {
 TProgressForm* ProgressForm = nullptr;
 
 TProgressForm::TProgressForm(QWidget* MainWindow)
-    : QDialog(MainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    // A window of its own rather than the main window's child: a child would be greyed with the
+    // main window, which is disabled while the dialog shows.
+    : QDialog(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       main_window_(MainWindow) {
+  if (MainWindow) connect(MainWindow, &QObject::destroyed, this, [this] { delete this; });
   setObjectName(QStringLiteral("ProgressForm"));
   setWindowTitle(QStringLiteral("ProgressForm"));
   setModal(false);

@@ -13,7 +13,8 @@ namespace zo {
 
 class TProgressForm final : public QDialog {
  public:
-  // `MainWindow` is the window that is disabled while the dialog shows (may be null).
+  // `MainWindow` is the window that is disabled while the dialog shows (may be null); the dialog
+  // is freed with it.
   explicit TProgressForm(QWidget* MainWindow);
   ~TProgressForm() override;
 

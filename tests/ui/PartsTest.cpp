@@ -131,6 +131,7 @@ TEST(ProgressDialog, ShownWithOrWithoutItsBarAndHiddenByTwoEmptyTexts) {
   EXPECT_EQ(dialog.windowTitle(), "Updating DL2");
   EXPECT_EQ(dialog.ProgressInfo->text(), "Please wait, erasing");
   EXPECT_TRUE(dialog.ProgressBar->isVisible());
+  EXPECT_TRUE(dialog.ProgressInfo->isEnabled());  // not greyed with the main window
   EXPECT_EQ(dialog.ProgressBar->value(), 0);
   services.SetProgressInfo("Programming");
   services.SetProgressPosition(40);
