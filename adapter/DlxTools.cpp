@@ -14,6 +14,10 @@ namespace zo {
 
 namespace {
 
+// SendDL2Frame's drain of pending input reads at most this many bytes (about a second at 2400
+// baud).
+constexpr int kMaxDrainBytes = 256;
+
 bool ProbeXon(TRS232o& Port) {
   Port.SetLine(19200, 'N');
   Port.Purge();
@@ -66,8 +70,10 @@ void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data) {
   frame.push_back(static_cast<std::uint8_t>(-sum));
   Port.SetReadTimeout(20);
   std::uint8_t scratch = 0;
-  // Throw away whatever is still pending; a vanished port reads nothing and ends this too.
-  for (int i = 0; i < 4096 && Port.Read(&scratch, 1) == 1; ++i) {
+  // Throw away whatever is still pending. A line that never falls quiet (a babbling adapter) ends
+  // the drain after the longest answer any adapter gives, many times over, so that detection
+  // cannot hang on it; a vanished port reads nothing and ends it at once.
+  for (int i = 0; i < kMaxDrainBytes && Port.Read(&scratch, 1) == 1; ++i) {
   }
   Port.Write(frame.data(), static_cast<std::int32_t>(frame.size()));
   Delay(150);

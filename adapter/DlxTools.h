@@ -27,23 +27,31 @@ enum TInterfaceKind : std::uint8_t {
 // Identifies the adapter on the open `Port`, logs what was found, runs the firmware check when
 // `Firmware` is given, and creates the driver: TDL1Driver for a DL1, TSimpleDL2Driver (or
 // TDL2Driver when UseSimpleDriver is false) for a DL2. Null when the port is not open or no
-// usable adapter answered. A returned driver owns `Port`; the caller drops its reference.
+// usable adapter answered, for a badly programmed DL2, and after any reprogram attempt (the next
+// detection finds the adapter anew). A returned driver owns `Port`; the caller drops its
+// reference. Main thread only. Bounded by the probes' time-outs: under a second with nothing
+// attached, about two seconds for a DL1; a reprogram adds its own run.
 TBusDriver* DetectInterface(TRS232o* Port, bool UseSimpleDriver, std::istream* Firmware,
                             std::int32_t FirmwareVersion);
 
-// Classifies the adapter with one or two passes of the probes (ProbeXon, ProbeEcho,
-// ReadDL2Version). Leaves DTR asserted and RTS cleared.
+// Classifies the adapter with one or two passes of the probes (ProbeXon: 0x11 heard at 19200
+// baud; ProbeEcho: 'H' echoed at 2400; ReadDL2Version), the second after StartDL2Application when
+// the first pass heard an echo. Version and Mode are filled only by a DL2's version answer.
+// Leaves DTR asserted and RTS cleared, the line at the last speed a probe set.
 TInterfaceKind IdentifyInterface(TRS232o& Port, std::int32_t& Version, std::uint8_t& Mode);
 
-// The DL2 application start sequence: five 0x55 at 115200 baud, then 'A' at 19200.
+// The DL2 application start sequence: five 0x55 at 115200 baud, 50 ms, then 'A' at 19200 and
+// 50 ms. Nothing is read back; the line is left at 19200 baud.
 void StartDL2Application(TRS232o& Port);
 
-// Asks a DL2 for its version at 2400 baud. True on a good 'V' answer: Version from its four
-// bytes (least significant first), Mode 1, or 2 when 'W' follows them.
+// Asks a DL2 for its version at 2400 baud (about 200 ms). True on a good 'V' answer of 6 to 9
+// body bytes: Version from its four bytes (least significant first), Mode 1, or 2 when 'W'
+// follows them. Mode is 0 on failure and Version unchanged.
 bool ReadDL2Version(TRS232o& Port, std::int32_t& Version, std::uint8_t& Mode);
 
 // Sends [length, $FF, data..., ($00 when the last data byte is $FF), checksum] after draining
-// what is pending (20 ms read time-out), then waits 150 ms.
+// what is pending (read time-out 20 ms, which stays in force; at most 256 bytes are drained),
+// then waits 150 ms.
 void SendDL2Frame(TRS232o& Port, const std::vector<std::uint8_t>& Data);
 
 // Receives one frame with the read time-out in force: Reply[0] := body length N, Reply[1..N] :=
@@ -61,10 +69,15 @@ void DL2ModeName(std::uint8_t Mode, std::string& Text);
 void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t FirmwareVersion,
                             TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t Mode);
 
-// One complete reprogram run with the progress dialog and the result message.
+// One complete reprogram run with the progress dialog and the result message: loads and checks
+// the image (from its beginning), connects the bootblock (up to 25 s when it is silent), sends
+// every line (each answer awaited up to 18 s) while the main thread serves the progress reports,
+// waiting on its message queue rather than spinning. Every outcome is shown and logged; the break
+// is released at the end on every path. About 3.3 s for the carried image.
 void ReprogramInterface(TRS232o& Port, std::istream& Firmware, const std::string& Name);
 
-// Sends the 'S' frame (00 00 00 00 04) that precedes an update; True on a good 'S' answer.
+// Sends the 'S' frame (00 00 00 00 04) that precedes an update at 2400 baud (about 200 ms); True
+// on a good 'S' answer.
 bool SendDL2SFrame(TRS232o& Port);
 
 // Supplies the updater's progress handler: the third report changes the info text to

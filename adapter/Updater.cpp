@@ -174,21 +174,25 @@ void TUpdater::Execute() {
     }
     const auto count = static_cast<std::int32_t>(lines_.size());
     const std::int32_t index = index_.load();
+    stop_ = false;
     if (index < count) {
       line_ = lines_[static_cast<std::size_t>(index)];
       percent_.store(ProgressPercent(index, count));
       index_.store(index + 1);
       SendLine();
     } else {
-      idle_.store(true, std::memory_order_release);
       status_.store(usDone);
       percent_.store(100);
+      stop_ = true;
     }
     if (on_progress_) {
       const std::int32_t percent = percent_.load();
       const std::uint8_t status = status_.load();
       SafeSynchronize([this, percent, status] { on_progress_(percent, status); });
     }
+    // Idle is published only after the report: the owner stops waiting once it sees Idle, and a
+    // report still pending then would be cancelled, losing the failing line's or the final one.
+    if (stop_) idle_.store(true, std::memory_order_release);
   }
 }
 
@@ -224,7 +228,7 @@ void TUpdater::SendLine() {
 void TUpdater::Fail(const std::string& Message, std::uint8_t Kind) {
   error_text_ = Message;
   status_.store(Kind);
-  idle_.store(true, std::memory_order_release);
+  stop_ = true;  // Idle follows once the line's report has been made
 }
 
 }  // namespace zo

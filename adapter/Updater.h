@@ -4,7 +4,8 @@
 // LoadFirmware, ConnectBootblock (main thread, while the worker idles), set OnProgress,
 // StartProgramming, wait until Idle, read ErrorText, SafeTerminate(True, True, True).
 // The worker sends the programming lines back to back, each answered by one byte from the
-// bootblock, stops at the first refusal, and reports progress on the main thread.
+// bootblock (awaited up to 18 s), stops at the first refusal, and reports progress on the main
+// thread: once per line, the failing one included, and (100, usDone) after the last.
 #pragma once
 
 #include <atomic>
@@ -59,7 +60,8 @@ class TUpdater : public TSafeThread {
 
   void SetOnProgress(TUpdateProgressEvent Handler) { on_progress_ = std::move(Handler); }
 
-  // True when no programming is under way (set by the worker at the end or on the first error).
+  // True when no programming is under way: set by the worker at the end or on the first error,
+  // once the progress report of that pass has been handed to the main thread.
   bool Idle() const { return idle_.load(std::memory_order_acquire); }
   // The message of the error that ended the run; read only after Idle was seen set.
   const std::string& ErrorText() const { return error_text_; }
@@ -82,6 +84,7 @@ class TUpdater : public TSafeThread {
   std::atomic<std::uint8_t> status_{usRunning};
   std::string line_;
   std::atomic<bool> idle_{true};
+  bool stop_ = false;  // worker only: the run ends after this pass's report
   std::string error_text_;
   TUpdateProgressEvent on_progress_;
 };

@@ -38,7 +38,10 @@ class TBusThread : public TSafeThread {
   // interface until OpenPort). The monitor list and the firmware image belong to the caller and
   // must outlive the thread; `FirmwareStream` may be null (no firmware check).
   TBusThread(TMonitorList* MonitorList, std::istream* FirmwareStream, std::int32_t FirmwareVersion);
-  // Stops and frees the driver (which frees its port), or frees the port.
+  // Stops and frees the driver (which frees its port), or frees the port. The owner ends the
+  // thread with SafeTerminate(True, True, True) on the main thread, which cancels a pending
+  // detection or label update, waits for the thread while serving the main thread's calls, and
+  // then deletes it.
   ~TBusThread() override;
 
   // OverruledVersion when it is >= 0, else DetectedVersion; -1 when none.

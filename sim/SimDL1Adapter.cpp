@@ -54,8 +54,12 @@ void SimDL1Adapter::SetChatter(bool On) {
 }
 
 void SimDL1Adapter::CollideWithNextTransmission(std::uint8_t Byte) {
+  CollideWithNextTransmissions(1, Byte);
+}
+
+void SimDL1Adapter::CollideWithNextTransmissions(int Count, std::uint8_t Byte) {
   collide_byte_.store(Byte);
-  collide_armed_.store(true);
+  collisions_armed_.store(Count);
   line_->Wake();
 }
 
@@ -80,8 +84,11 @@ void SimDL1Adapter::Execute() {
     if (chatter_changed_.exchange(false)) ScheduleChatter(Now());
     // The other station cannot hear the PC's byte before it is complete, but a transmitter that
     // keys up on RTS can: its byte goes out while the PC's first byte is still on the wire.
-    if (collide_armed_.load() && line_->PortRts()) {
-      collide_armed_.store(false);
+    const bool rts = line_->PortRts();
+    if (!rts) collided_while_rts_ = false;
+    if (rts && !collided_while_rts_ && collisions_armed_.load() > 0) {
+      collisions_armed_.fetch_sub(1);
+      collided_while_rts_ = true;
       const std::uint8_t start = collide_byte_.load();
       const TimePoint at = Now();
       line_->PeerWriteWithParity(&start, 1, 'M');

@@ -56,6 +56,8 @@ class SimDL1Adapter final : public TThread {
   // The other station puts `Byte` (marked) on the bus as soon as the PC's RTS is (or next goes)
   // up. On the dominant-low bus a $FF leaves the PC's byte as it was, apart from the framing error.
   void CollideWithNextTransmission(std::uint8_t Byte = 0x00);
+  // The same for each of the PC's next `Count` transmissions (one collision per time RTS is up).
+  void CollideWithNextTransmissions(int Count, std::uint8_t Byte = 0x00);
 
   // Observation for tests and traces.
   int RequestsSeen() const { return requests_seen_.load(); }  // valid frames of the PC
@@ -82,7 +84,7 @@ class SimDL1Adapter final : public TThread {
   std::shared_ptr<SimDevice> device_;
   TSimDL1Config config_;
   std::atomic<bool> chatter_on_;
-  std::atomic<bool> collide_armed_{false};
+  std::atomic<int> collisions_armed_{0};
   std::atomic<std::uint8_t> collide_byte_{0};
   std::atomic<bool> chatter_changed_{false};
   std::mutex stop_mutex_;
@@ -95,7 +97,8 @@ class SimDL1Adapter final : public TThread {
   // Bytes arriving after own_from_ and until own_until_ are the echo of our own.
   TimePoint own_from_{};
   TimePoint own_until_{};
-  TimePoint last_activity_{};  // arrival of the last byte on the bus
+  TimePoint last_activity_{};        // arrival of the last byte on the bus
+  bool collided_while_rts_ = false;  // one collision per transmission
   std::optional<TReplyBytes> reply_;
   TimePoint reply_at_{};
   TimePoint next_chatter_{};

@@ -17,6 +17,18 @@ constexpr int kInterByteGapMs = 50;
 constexpr int kSyncBytesNeeded = 3;
 // The longest sleep of the worker, so that a Stop is seen soon even if a wake-up is lost.
 constexpr int kLongestWaitMs = 100;
+// A programming line: 'W', a 74-byte block, a check byte.
+constexpr std::size_t kLineSize = 76;
+// A line whose next byte does not come within this gap is abandoned.
+constexpr int kLineGapMs = 100;
+// The header of block 0 of a DL2 image, after the block number and flash address.
+constexpr std::size_t kHeaderAt = 1 + 4;  // in a line, behind its 'W'
+constexpr char kHeaderTag[] = "ZODL2";
+constexpr std::uint8_t kHardwareId = '2';
+// The bootblock's own version, reported in its version frame.
+constexpr std::uint8_t kBootblockMajor = 1, kBootblockMinor = 3;
+// The 'S' frame body that precedes an update.
+const std::vector<std::uint8_t> kUpdateRequest{0xFF, 'S', 0x00, 0x00, 0x00, 0x00, 0x04};
 
 std::uint8_t Sum(const std::vector<std::uint8_t>& Bytes, std::size_t Count) {
   unsigned s = 0;
@@ -64,6 +76,8 @@ const char* ToString(TDL2SimState State) {
       return "bootblock";
     case TDL2SimState::BootblockCommand:
       return "bootblock command";
+    case TDL2SimState::Programming:
+      return "programming";
     case TDL2SimState::Starting:
       return "starting";
     case TDL2SimState::Application:
@@ -78,7 +92,12 @@ const char* ToString(TDL2SimState State) {
 
 SimDL2Adapter::SimDL2Adapter(std::shared_ptr<SimLine> Line, SimDevice* Device,
                              const TSimDL2Config& Config)
-    : line_(std::move(Line)), device_(Device), config_(Config), random_(Config.Seed) {}
+    : line_(std::move(Line)),
+      device_(Device),
+      config_(Config),
+      random_(Config.Seed),
+      flash_good_(Config.Variant != TDL2Variant::BadlyProgrammed && !Config.FlashBad),
+      firmware_version_(Config.FirmwareVersion) {}
 
 SimDL2Adapter::~SimDL2Adapter() {
   Stop();
@@ -92,6 +111,12 @@ void SimDL2Adapter::Start() {
   }
   worker_ = std::make_unique<Worker>(this);
   worker_->Resume();
+}
+
+void SimDL2Adapter::PowerCycle() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PowerOn();
+  line_->Wake();
 }
 
 void SimDL2Adapter::Stop() {
@@ -165,22 +190,69 @@ int SimDL2Adapter::TrafficFrames() const {
   return traffic_frames_;
 }
 
+std::int32_t SimDL2Adapter::FirmwareVersion() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return firmware_version_;
+}
+
+bool SimDL2Adapter::FlashGood() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return flash_good_;
+}
+
+int SimDL2Adapter::BootblockConnections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
+}
+
+int SimDL2Adapter::LinesAccepted() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_accepted_;
+}
+
+int SimDL2Adapter::ProgrammingsCompleted() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programmings_completed_;
+}
+
 void SimDL2Adapter::PowerOn() {
   const TimePoint now = Now();
-  switch (config_.Variant) {
-    case TDL2Variant::NewBootblock:
-      StartApplication(now);
-      break;
-    case TDL2Variant::OldBootblock:
-      state_ = TDL2SimState::Bootblock;
-      line_->PeerSetLine(kFrameBaud, 'N');
-      break;
-    case TDL2Variant::BadlyProgrammed:
-      state_ = TDL2SimState::BadFirmware;
-      line_->PeerSetLine(kCommandBaud, 'N');
-      xon_due_ = After(now, kXonPeriodMs);
-      break;
+  pending_.clear();
+  rx_.clear();
+  line_rx_.clear();
+  sync_run_ = 0;
+  state_due_.reset();
+  traffic_due_.reset();
+  xon_due_.reset();
+  power_due_.reset();
+  finish_due_.reset();
+  update_armed_ = false;
+  // The bootblock runs first; it keeps control while the port holds the break.
+  break_held_ = line_->PortBreak();
+  if (break_held_) {
+    EnterBootblock(true);
+  } else if (config_.Variant == TDL2Variant::OldBootblock) {
+    EnterBootblock(false);
+  } else {
+    StartApplication(now);
   }
+}
+
+void SimDL2Adapter::OnBreak(bool Held, TimePoint) {
+  // An application that has answered the update request hands over to its bootblock on break.
+  if (Held && update_armed_ && state_ == TDL2SimState::Application) EnterBootblock(true);
+}
+
+void SimDL2Adapter::EnterBootblock(bool ProgrammingAllowed) {
+  state_ = TDL2SimState::Bootblock;
+  programming_allowed_ = ProgrammingAllowed;
+  update_armed_ = false;
+  state_due_.reset();
+  traffic_due_.reset();
+  xon_due_.reset();
+  pending_.clear();
+  rx_.clear();
+  line_->PeerSetLine(kFrameBaud, 'N');
 }
 
 void SimDL2Adapter::Run() {
@@ -195,9 +267,15 @@ void SimDL2Adapter::Run() {
     }
     seen = line_->PeerWait(seen, next);
     std::lock_guard<std::mutex> lock(mutex_);
+    const bool held = line_->PortBreak();
+    if (held != break_held_) {
+      break_held_ = held;
+      if (!silent_ && state_ != TDL2SimState::Off) OnBreak(held, Now());
+    }
     TSimByte byte;
     while (line_->PeerTryRead(byte)) {
-      if (!silent_) OnByte(byte);
+      // A line held in break carries no bytes.
+      if (!silent_ && !break_held_) OnByte(byte);
     }
   }
 }
@@ -209,31 +287,46 @@ TimePoint SimDL2Adapter::NextDue(TimePoint Now) const {
   if (state_due_) next = std::min(next, *state_due_);
   if (traffic_due_) next = std::min(next, *traffic_due_);
   if (xon_due_) next = std::min(next, *xon_due_);
+  if (power_due_) next = std::min(next, *power_due_);
+  if (finish_due_) next = std::min(next, *finish_due_);
   return next;
 }
 
 void SimDL2Adapter::RunDue(TimePoint Now) {
+  if (power_due_ && *power_due_ <= Now) {
+    power_due_.reset();
+    PowerOn();
+  }
   if (silent_) return;
   while (!pending_.empty() && pending_.front().Due <= Now) {
     line_->PeerWrite(pending_.front().Frame);
     pending_.pop_front();
   }
+  if (finish_due_ && *finish_due_ <= Now) {
+    finish_due_.reset();
+    FinishProgramming();
+  }
   if (state_due_ && *state_due_ <= Now) {
     state_due_.reset();
-    if (state_ == TDL2SimState::Starting) {
+    if (state_ == TDL2SimState::Starting && config_.ApplicationHangs) {
+      state_ = TDL2SimState::ApplicationHung;
+      ++application_starts_;
+    } else if (state_ == TDL2SimState::Starting) {
       state_ = TDL2SimState::Application;
       ++application_starts_;
+      line_->PeerSetLine(kFrameBaud, 'N');
       // The application announces itself: the driver leaves mode 0 only on a 'V' answer.
       std::vector<std::uint8_t> body{0xFF, 'V'};
       for (int shift = 0; shift < 32; shift += 8)
-        body.push_back(static_cast<std::uint8_t>(config_.FirmwareVersion >> shift));
+        body.push_back(static_cast<std::uint8_t>(firmware_version_ >> shift));
       if (config_.NineBit) body.push_back('W');
       line_->PeerWrite(FrameOf(body));
       if (config_.BusTraffic) ScheduleTraffic(Now);
     } else if (state_ == TDL2SimState::BootblockCommand) {
       // No letter came: back to what ran before, at its speed.
       state_ = resume_state_;
-      line_->PeerSetLine(state_ == TDL2SimState::BadFirmware ? kCommandBaud : kFrameBaud, 'N');
+      const bool fast = state_ == TDL2SimState::BadFirmware || state_ == TDL2SimState::Programming;
+      line_->PeerSetLine(fast ? kCommandBaud : kFrameBaud, 'N');
     }
   }
   if (traffic_due_ && *traffic_due_ <= Now) {
@@ -280,9 +373,13 @@ void SimDL2Adapter::OnByte(const TSimByte& Byte) {
       if (clean && Byte.Value == 'H') line_->PeerWrite(&Byte.Value, 1);
       break;
     case TDL2SimState::BootblockCommand:
-      // 'A' starts the application. 'P' would open the programming protocol, which this adapter
-      // does not offer; any other letter is ignored.
+      // 'A' starts the application. 'P' opens the programming protocol, but only in a bootblock
+      // that was entered with the break held; any other letter is ignored.
       if (clean && Byte.Value == 'A') StartApplication(now);
+      if (clean && Byte.Value == 'P' && programming_allowed_) AnswerProgramRequest();
+      break;
+    case TDL2SimState::Programming:
+      OnLineByte(Byte, now);
       break;
     case TDL2SimState::Application:
       OnApplicationByte(Byte);
@@ -303,12 +400,122 @@ void SimDL2Adapter::EnterBootblockCommand(TimePoint Now) {
 }
 
 void SimDL2Adapter::StartApplication(TimePoint Now) {
+  programming_allowed_ = false;
+  update_armed_ = false;
+  if (!flash_good_) {
+    EnterBadFirmware(Now);
+    return;
+  }
   state_ = TDL2SimState::Starting;
   state_due_ = After(Now, config_.BootMs);
   traffic_due_.reset();
   pending_.clear();
   rx_.clear();
   line_->PeerSetLine(kFrameBaud, 'N');
+}
+
+void SimDL2Adapter::EnterBadFirmware(TimePoint Now) {
+  state_ = TDL2SimState::BadFirmware;
+  state_due_.reset();
+  traffic_due_.reset();
+  pending_.clear();
+  line_->PeerSetLine(kCommandBaud, 'N');
+  xon_due_ = After(Now, kXonPeriodMs);
+}
+
+void SimDL2Adapter::AnswerProgramRequest() {
+  const TSimBootblockConfig& bb = config_.Bootblock;
+  if (bb.VersionFrame == TVersionFrameFault::Silent) return;
+  ++connections_;
+  // [count of the bytes that follow, 'V', bootblock version, hardware id, check byte]; bytes 1
+  // to n-1 add up to 0.
+  std::vector<std::uint8_t> frame{0x05, 'V', kBootblockMajor, kBootblockMinor, kHardwareId};
+  if (bb.VersionFrame == TVersionFrameFault::WithoutV) frame[1] = 'v';
+  frame.push_back(static_cast<std::uint8_t>(-Sum(frame, frame.size()) + frame[0]));
+  if (bb.VersionFrame == TVersionFrameFault::BadSum) ++frame.back();
+  if (bb.VersionFrame == TVersionFrameFault::SingleByte) frame.resize(1);
+  line_->PeerWrite(frame);
+  state_ = TDL2SimState::Programming;
+  state_due_.reset();
+  line_rx_.clear();
+  lines_received_ = 0;
+  lines_accepted_ = 0;
+  image_blocks_ = 0;
+}
+
+void SimDL2Adapter::OnLineByte(const TSimByte& Byte, TimePoint Now) {
+  if (!line_rx_.empty() && Now - last_line_byte_ > std::chrono::milliseconds(kLineGapMs))
+    line_rx_.clear();
+  last_line_byte_ = Now;
+  if (line_rx_.empty()) line_garbled_ = false;
+  if (Byte.FramingError || Byte.ParityError) line_garbled_ = true;
+  line_rx_.push_back(Byte.Value);
+  if (line_rx_.size() < kLineSize) return;
+  std::vector<std::uint8_t> line;
+  line.swap(line_rx_);
+  OnLine(line, lines_received_++, Now);
+}
+
+void SimDL2Adapter::OnLine(const std::vector<std::uint8_t>& Line, int Index, TimePoint Now) {
+  const TSimBootblockConfig& bb = config_.Bootblock;
+  if (Index == bb.PowerLossLine) {
+    // Writing had begun: what is in flash now is no complete firmware.
+    state_ = TDL2SimState::Off;
+    flash_good_ = false;
+    pending_.clear();
+    power_due_ = After(Now, bb.PowerLossMs);
+    return;
+  }
+  if (Index == bb.FaultLine) {
+    if (!bb.FaultSilent) Reply(bb.FaultReply, Now);
+    return;
+  }
+  const std::uint8_t answer = ProgramLine(Line, Index);
+  const int delay = Index == bb.SlowLine ? bb.SlowLineMs : 0;
+  Reply(answer, After(Now, delay));
+  if (answer == 'N' && lines_accepted_ == image_blocks_)
+    finish_due_ = After(Now, delay);  // once the answer has gone out
+}
+
+std::uint8_t SimDL2Adapter::ProgramLine(const std::vector<std::uint8_t>& Line, int Index) {
+  if (Line[0] != 'W') return 'U';
+  if (line_garbled_ || Sum(std::vector<std::uint8_t>(Line.begin() + 1, Line.end()), 75) != 0)
+    return 'T';
+  if (Index == 0) {
+    const bool header = std::equal(kHeaderTag, kHeaderTag + 5, Line.begin() + kHeaderAt) &&
+                        Line[kHeaderAt + 11] == kHardwareId;
+    if (!header) return 'D';
+    image_version_ = 0;
+    for (int i = 3; i >= 0; --i)
+      image_version_ = (image_version_ << 8) | Line[kHeaderAt + 5 + static_cast<std::size_t>(i)];
+    image_blocks_ = Line[kHeaderAt + 9] | (Line[kHeaderAt + 10] << 8);
+    flash_good_ = false;  // erased
+  }
+  if (Index >= image_blocks_) return 'E';
+  ++lines_accepted_;
+  return 'N';
+}
+
+void SimDL2Adapter::Reply(std::uint8_t Byte, TimePoint Due) {
+  if (Due <= Now()) {
+    line_->PeerWrite(&Byte, 1);
+  } else {
+    pending_.push_back({Due, {Byte}});
+  }
+}
+
+void SimDL2Adapter::FinishProgramming() {
+  if (state_ != TDL2SimState::Programming) return;
+  flash_good_ = true;
+  firmware_version_ = image_version_;
+  ++programmings_completed_;
+  // The new firmware runs: at once behind the new bootblock, after the start sequence behind
+  // the old one.
+  if (config_.Variant == TDL2Variant::OldBootblock) {
+    EnterBootblock(false);
+  } else {
+    StartApplication(Now());
+  }
 }
 
 void SimDL2Adapter::OnApplicationByte(const TSimByte& Byte) {
@@ -354,14 +561,16 @@ void SimDL2Adapter::OnAdapterCommand(const std::vector<std::uint8_t>& Body) {
   if (letter == 'V') {
     std::vector<std::uint8_t> answer{0xFF, 'V'};
     for (int shift = 0; shift < 32; shift += 8)
-      answer.push_back(static_cast<std::uint8_t>(config_.FirmwareVersion >> shift));
+      answer.push_back(static_cast<std::uint8_t>(firmware_version_ >> shift));
     if (config_.NineBit) answer.push_back('W');
     SendAnswer(answer);
   } else if (letter == 'L') {
     SendAnswer({0xFF, 'L', config_.LedOn, config_.LedBlink});
   } else if (letter == 'S') {
     last_state_command_.assign(Body.begin() + 2, Body.end());
+    if (Body == kUpdateRequest) update_armed_ = true;
     SendAnswer({0xFF, 'S'});
+    if (update_armed_ && config_.BreakInvisible) EnterBootblock(true);
   } else if (letter == 'W' && config_.NineBit && Body.size() >= 5) {
     ++requests_passed_;
     const auto reply = device_ ? device_->Handle(device_->BusAddress(), {Body[2], Body[3], Body[4]})

@@ -241,6 +241,7 @@ int main(int argc, char** argv) {
   }
   TSimDL2Config adapter_config;
   adapter_config.Variant = o.Variant;
+  adapter_config.BreakInvisible = true;  // a pseudo-terminal passes no break
   adapter_config.NineBit = o.Mode == 2;
   adapter_config.FirmwareVersion = o.Firmware;
   adapter_config.BusTraffic = o.Traffic;

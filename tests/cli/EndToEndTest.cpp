@@ -308,6 +308,18 @@ TEST_F(ZocfgEndToEnd, UpdateFirmwareWithoutYesOnlyChecks) {
       << r.Out;
 }
 
+TEST_F(ZocfgEndToEnd, UpdateFirmwareWithYesProgramsTheAdapter) {
+  SimProcess sim(folder_, {"--firmware", "1130110"});
+  RunResult r = Zocfg(folder_, {"update-firmware", "--yes", "--port", sim.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "DL2 programmed.")) << r.Err;
+  // The adapter now runs the carried firmware: a new check asks nothing.
+  r = Zocfg(folder_, {"update-firmware", "--port", sim.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_FALSE(Contains(r.Err, "not up to date")) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "1130118")) << r.Out;
+}
+
 TEST_F(ZocfgEndToEnd, VersionsListsTheTableAndAMissingVersionFileIsAFileError) {
   RunResult r = Zocfg(folder_, {"versions", "--json"});
   EXPECT_EQ(r.Status, 0) << r.Err;

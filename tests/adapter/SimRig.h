@@ -1,0 +1,166 @@
+// Test rig of the adapter and connection tests: a simulated line bound to a port number with a
+// simulated DL1 or DL2 and a device behind it, the text log, and user-interface services whose
+// message boxes can act as the user does (switching the device off and on).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "adapter/Textlogger.h"
+#include "data/VersionTable.h"
+#include "serial/RS232o.h"
+#include "serial/SimLine.h"
+#include "sim/SimDL1Adapter.h"
+#include "sim/SimDL2Adapter.h"
+#include "sim/SimDevice.h"
+#include "tests/support/ScriptedUi.h"
+#include "threads/Clock.h"
+#include "threads/MainThread.h"
+
+namespace zo::test {
+
+// Pumps the main thread's calls until `Pred` holds or `Ms` have passed; returns Pred().
+template <class Pred>
+bool PumpUntil(Pred Condition, int Ms = 5000) {
+  const TimePoint deadline = DeadlineAfter(Ms);
+  MainThread& main = TheMainThread();
+  for (;;) {
+    main.ProcessMessages();
+    if (Condition()) return true;
+    if (Now() >= deadline) return false;
+    main.WaitForMessages(5);
+  }
+}
+
+// Scripted answers and records (ScriptedUi) plus actions run when a message box appears, before
+// it is answered.
+class ActingUi final : public UiServices {
+ public:
+  ActingUi() { SetUi(this); }
+  ~ActingUi() override { SetUi(nullptr); }
+
+  ScriptedUi& Script() { return script_; }
+  // Runs `Action` whenever a box whose text starts with `Prefix` appears.
+  void OnMessage(const std::string& Prefix, std::function<void()> Action) {
+    actions_.emplace_back(Prefix, std::move(Action));
+  }
+
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
+                          TMsgDlgButtons Buttons) override {
+    for (auto& [prefix, action] : actions_)
+      if (Msg.rfind(prefix, 0) == 0) action();
+    return script_.MessageDlg(Msg, DlgType, Buttons);
+  }
+  bool InputQuery(const std::string& Caption, const std::string& Prompt,
+                  std::string& Value) override {
+    return script_.InputQuery(Caption, Prompt, Value);
+  }
+  void ShowProgress(const std::string& Caption, const std::string& Info, int Position, int Min,
+                    int Max) override {
+    script_.ShowProgress(Caption, Info, Position, Min, Max);
+  }
+  void SetProgressInfo(const std::string& Info) override { script_.SetProgressInfo(Info); }
+  void SetProgressPosition(int Position) override { script_.SetProgressPosition(Position); }
+  bool OpenSettingsFileDialog(std::string& FileName) override {
+    return script_.OpenSettingsFileDialog(FileName);
+  }
+  bool SaveSettingsFileDialog(std::string& FileName) override {
+    return script_.SaveSettingsFileDialog(FileName);
+  }
+
+ private:
+  ScriptedUi script_;
+  std::vector<std::pair<std::string, std::function<void()>>> actions_;
+};
+
+// A device of a built-in version with every monitor value, answering after 2 ms.
+inline sim::TSimDeviceConfig DeviceOf(std::int32_t Version = 1711104) {
+  sim::TSimDeviceConfig c;
+  const auto* record = FindBuiltInVersion(Version);
+  if (record != nullptr) {
+    c.Record = *record;
+  } else {
+    c.Record.fill(-1);
+    c.Record[0] = Version;
+  }
+  c.TurnaroundMs = 2;
+  return c;
+}
+
+// A DL2 with the given firmware version and bootblock, in mode 1 or (NineBit) 2.
+inline sim::TSimDL2Config DL2Of(std::int32_t Firmware, sim::TDL2Variant Variant,
+                                bool NineBit = false) {
+  sim::TSimDL2Config c;
+  c.FirmwareVersion = Firmware;
+  c.Variant = Variant;
+  c.NineBit = NineBit;
+  return c;
+}
+
+// A simulated line on port `Number`, with whatever adapter a test starts on it.
+class SimRig {
+ public:
+  explicit SimRig(std::uint8_t Number = 7, const sim::TSimDeviceConfig& Device = DeviceOf())
+      : number_(Number), device_(std::make_shared<sim::SimDevice>(Device)) {
+    SimPortRegistry::Bind(number_, line_);
+    SetLogSize(0);
+    SetLogSize(256);
+  }
+  ~SimRig() {
+    if (dl2_) dl2_->Stop();
+    if (dl1_) dl1_->Stop();
+    SimPortRegistry::Unbind(number_);
+    SetLogSize(0);
+  }
+
+  sim::SimDL2Adapter& StartDL2(const sim::TSimDL2Config& Config) {
+    dl2_ = std::make_unique<sim::SimDL2Adapter>(line_, device_.get(), Config);
+    dl2_->Start();
+    return *dl2_;
+  }
+  sim::SimDL1Adapter& StartDL1() {
+    dl1_ = std::make_unique<sim::SimDL1Adapter>(line_, device_);
+    dl1_->Start();
+    return *dl1_;
+  }
+
+  // A port opened as the bus thread opens it (1200 baud, no parity, 1024-byte queues).
+  std::unique_ptr<TRS232o> OpenPort() {
+    auto port = std::make_unique<TRS232o>();
+    port->Open(number_, 1200, 'N', 1024, 1024);
+    return port;
+  }
+
+  std::uint8_t Number() const { return number_; }
+  SimLine& Line() { return *line_; }
+  sim::SimDevice& Device() { return *device_; }
+  sim::SimDL2Adapter& DL2() { return *dl2_; }
+  sim::SimDL1Adapter& DL1() { return *dl1_; }
+
+ private:
+  std::uint8_t number_;
+  std::shared_ptr<SimLine> line_ = SimLine::Create("rig");
+  std::shared_ptr<sim::SimDevice> device_;
+  std::unique_ptr<sim::SimDL2Adapter> dl2_;
+  std::unique_ptr<sim::SimDL1Adapter> dl1_;
+};
+
+// The text log as it reads ("\r" in a message starts a new line, ended by CR LF).
+inline std::string Log() {
+  std::string text;
+  GetLogText(text);
+  return text;
+}
+
+// Whether the log holds `Message` as the lines of one entry.
+inline bool LogHas(const std::string& Message) {
+  std::string lines;
+  for (char c : Message)
+    lines += c == '\r' ? std::string("\r\n") : std::string(1, c);
+  return Log().find(lines + "\r\n") != std::string::npos;
+}
+
+}  // namespace zo::test

@@ -1,0 +1,213 @@
+#include "ui/Inputunit.h"
+
+#include <QStyle>
+
+#include "adapter/TextTool.h"
+#include "settings/Settings.h"
+#include "threads/UiServices.h"
+#include "ui/QtUiServices.h"
+#include "ui/Unit1.h"
+
+namespace zo {
+
+TInputForm* InputForm = nullptr;
+
+namespace {
+
+struct TEditInfo {
+  const char* Edit;
+  const char* Title;
+  std::uint8_t Setting;
+  const char* Unit;
+};
+
+constexpr TEditInfo EditTable[] = {
+    {"InvOutputEdit", "Modifying inverter AC output", SettingInverterOutput, "V"},
+    {"DCLowShutDownEdit", "Modifying inverter DC shutdown voltage", SettingDCShutDown, "V"},
+    {"DCLowRestartEdit", "Modifying inverter DC restart voltage", SettingDCRestart, "V"},
+    {"AbsorptionVoltageEdit", "Modifying absorption voltage", SettingAbsorptionVoltage, "V"},
+    {"FloatVoltageEdit", "Modifying float voltage", SettingFloatVoltage, "V"},
+    {"IBatBulkEdit", "Modifying charge current", SettingChargeCurrent, "A"},
+    {"ShoreCurrentEdit", "Modifying shore current limit", SettingShoreCurrent, "A"},
+    {"RepeatedAbsorptionTimeEdit", "Modifying repeated absorption time",
+     SettingRepeatedAbsorptionTime, "Hr"},
+    {"RepeatedAbsorptionIntervalTimeEdit", "Modifying repeated absorption interval",
+     SettingRepeatedAbsorptionInterval, "Days"},
+    {"AbsorptionTimeEdit", "Modifying maximum absorption time", SettingAbsorptionTime, "Hr"},
+    {"UBatAlarmLowEdit", "Modifying low battery alarm level", SettingLowBatteryAlarm, "V"},
+    {"UBatAlarmHighEdit", "Modifying high battery alarm level", SettingHighBatteryAlarm, "V"},
+};
+
+// The display text of raw value `Raw` in setting S's own scale and decimals (S keeps its value).
+// A failed last read does not matter here: these are bounds, not the device's value.
+std::string RawText(TSetting& S, std::int32_t Raw) {
+  const std::int32_t saved = S.Value;
+  const bool saved_failed = S.ReadFailed;
+  S.Value = Raw;
+  S.ReadFailed = false;
+  std::string text = S.AsText();
+  S.Value = saved;
+  S.ReadFailed = saved_failed;
+  return text;
+}
+
+QLabel* MakeLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y,
+                  bool RightAligned = false) {
+  auto* label = new QLabel(QString::fromUtf8(Text), Parent);
+  label->setObjectName(QString::fromLatin1(Name));
+  if (RightAligned) {
+    // Right-aligned labels keep their right edge where the design puts it (before the unit).
+    label->setGeometry(X - 50, Y, 80, 14);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  } else {
+    label->move(X, Y);
+    label->adjustSize();
+  }
+  return label;
+}
+
+}  // namespace
+
+TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
+  setObjectName(QStringLiteral("InputForm"));
+  setModal(true);
+  setFixedSize(331, 234);
+  QFont f = font();
+  f.setPixelSize(11);
+  setFont(f);
+
+  NewValueEdit = new QLineEdit(this);
+  NewValueEdit->setObjectName(QStringLiteral("NewValueEdit"));
+  NewValueEdit->setGeometry(160, 104, 73, 21);
+  Label1 = MakeLabel(this, "Label1", "Enter new value:", 72, 106);
+  Label1->move(NewValueEdit->x() - Label1->width() - 4, 106);
+  Label2 = MakeLabel(this, "Label2", "Minimum value: ", 80, 32);
+  Label3 = MakeLabel(this, "Label3", "Maximum value: ", 80, 48);
+  OKButton =
+      new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+  OKButton->setObjectName(QStringLiteral("OKButton"));
+  OKButton->setGeometry(184, 152, 105, 41);
+  OKButton->setDefault(true);
+  OKButton->setAutoDefault(true);
+  BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                            QStringLiteral("Cancel"), this);
+  BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
+  BitBtn2->setGeometry(32, 152, 105, 41);
+  BitBtn2->setAutoDefault(false);
+  MaximumValueLabel = MakeLabel(this, "MaximumValueLabel", "", 174, 48, true);
+  MinimumValueLabel = MakeLabel(this, "MinimumValueLabel", "", 174, 32, true);
+  StepSizeLabel = MakeLabel(this, "StepSizeLabel", "", 174, 64, true);
+  Label5 = MakeLabel(this, "Label5", "Step size:", 80, 64);
+  Label4 = MakeLabel(this, "Label4", "Default value: ", 80, 16);
+  DefaultLabel = MakeLabel(this, "DefaultLabel", "", 174, 16, true);
+  UnitLabel1 = MakeLabel(this, "UnitLabel1", "", 208, 32);
+  UnitLabel3 = MakeLabel(this, "UnitLabel3", "", 208, 48);
+  UnitLabel2 = MakeLabel(this, "UnitLabel2", "", 208, 16);
+  UnitLabel4 = MakeLabel(this, "UnitLabel4", "", 208, 64);
+  for (QLabel* unit : {UnitLabel1, UnitLabel2, UnitLabel3, UnitLabel4})
+    unit->setFixedWidth(40);
+
+  connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+  InputForm = this;
+}
+
+TInputForm::~TInputForm() {
+  if (InputForm == this) InputForm = nullptr;
+}
+
+void TInputForm::Prepare(QLineEdit* Edit) {
+  SourceEdit = Edit;
+  const QString name = Edit ? Edit->objectName() : QString();
+  for (const TEditInfo& info : EditTable) {
+    if (name != QLatin1String(info.Edit)) continue;
+    QString title = QString::fromLatin1(info.Title);
+    if (info.Setting == SettingAbsorptionTime && Form1 &&
+        Form1->ChargeCharacteristicComboBox->currentIndex() == 1)
+      title = QStringLiteral("Modifying absorption time");
+    setWindowTitle(title);
+    EditedSetting_ = info.Setting;
+    for (QLabel* unit : {UnitLabel1, UnitLabel2, UnitLabel3, UnitLabel4})
+      unit->setText(QString::fromLatin1(info.Unit));
+    break;
+  }
+  if (EditedSetting_ == 0 || !SettingTable.Built()) return;
+
+  TSetting& S = SettingTable[EditedSetting_];
+  GetBounds(EditedSetting_);
+  std::int32_t shift = 0;
+  if (EditedSetting_ == SettingDCRestart) shift = SettingTable[SettingDCShutDown].Value;
+  DefaultLabel->setText(ToQt(RawText(S, BoundDefault + shift)));
+  MinimumValueLabel->setText(ToQt(RawText(S, BoundMin + shift)));
+  MaximumValueLabel->setText(ToQt(RawText(S, BoundMax + shift)));
+  StepSizeLabel->setText(ToQt(RawText(S, 1)));
+
+  if (EditedSetting_ == SettingDCRestart) {
+    const std::int32_t saved = S.Value;
+    S.Value = saved + shift;
+    InitialText = S.AsText();
+    S.Value = saved;
+  } else {
+    InitialText = S.AsText();
+  }
+  NewValueEdit->setText(ToQt(InitialText));
+  NewValueEdit->setFocus();
+  NewValueEdit->selectAll();
+}
+
+void TInputForm::OKButtonClick() {
+  setResult(QDialog::Rejected);
+  if (EditedSetting_ == 0 || !SettingTable.Built()) return;
+  const std::string text = FromQt(NewValueEdit->text());
+  long double x = 0;
+  const bool converted = TryStrToFloat(text, x);
+
+  TSetting& S = SettingTable[EditedSetting_];
+  const std::int32_t old = S.Value;
+  S.SetEngineeringValue(x);
+  std::int32_t c = S.Value;
+  S.Value = old;
+  if (EditedSetting_ == SettingDCRestart) c -= SettingTable[SettingDCShutDown].Value;
+
+  std::string error;
+  if (!converted)
+    error = "Cannot interpret: " + text;
+  else if (c > BoundMax || c < BoundMin)
+    error = "Value not within boundaries!";
+  else if (EditedSetting_ == SettingAbsorptionVoltage &&
+           c < SettingTable[SettingFloatVoltage].Value)
+    error = "Absorption voltage must be higher than float voltage!";
+  else if (EditedSetting_ == SettingFloatVoltage &&
+           c > SettingTable[SettingAbsorptionVoltage].Value)
+    error = "Float voltage must be lower than absorption voltage!";
+  if (!error.empty()) {
+    ShowMessageBox(error, TMsgDlgType::mtError);
+    NewValueEdit->setText(ToQt(InitialText));
+    NewValueEdit->setFocus();
+    NewValueEdit->selectAll();
+    return;
+  }
+
+  // The value the user entered is now the setting's value, whatever its last read gave.
+  S.Value = c;
+  S.ReadFailed = false;
+  if (SourceEdit) {
+    if (EditedSetting_ == SettingDCRestart) {
+      S.Value = c + SettingTable[SettingDCShutDown].Value;
+      SourceEdit->setText(ToQt(S.AsText()));
+      S.Value = c;
+    } else {
+      SourceEdit->setText(ToQt(S.AsText()));
+    }
+  }
+  if (EditedSetting_ == SettingDCShutDown && Form1) {
+    TSetting& restart = SettingTable[SettingDCRestart];
+    const std::int32_t amount = restart.Value;
+    restart.Value = amount + S.Value;
+    Form1->DCLowRestartEdit->setText(ToQt(restart.AsText()));
+    restart.Value = amount;
+  }
+  accept();
+}
+
+}  // namespace zo
