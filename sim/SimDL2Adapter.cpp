@@ -153,6 +153,11 @@ void SimDL2Adapter::SetBusTraffic(bool On) {
   line_->Wake();
 }
 
+void SimDL2Adapter::SetBootblockFaults(const TSimBootblockConfig& Faults) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  config_.Bootblock = Faults;
+}
+
 void SimDL2Adapter::SetLeds(std::uint8_t On, std::uint8_t Blink) {
   std::lock_guard<std::mutex> lock(mutex_);
   config_.LedOn = On;

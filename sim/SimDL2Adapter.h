@@ -146,6 +146,9 @@ class SimDL2Adapter {
   void HangApplication();
   void SetBusTraffic(bool On);
   void SetLeds(std::uint8_t On, std::uint8_t Blink);
+  // Replaces the bootblock's faults (from the next programming line on): a power loss, for one,
+  // happens once and not again at the same line of the next run.
+  void SetBootblockFaults(const TSimBootblockConfig& Faults);
 
   TDL2SimState State() const;
   // How often the application has started (and announced itself).

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 
+#include "adapter/Updater.h"
+#include "data/CarriedFirmware.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "settings/Settings.h"
 #include "tests/settings/SettingsTestSupport.h"
-#include "tests/sim/SimRig.h"
+#include "tests/sim/VirtualRig.h"
 
 namespace zo::test {
 namespace {
@@ -48,7 +51,7 @@ void ExpectAtLeastTheFloor(const char* What, double Measured, double Floor, doub
 
 // Detection on a fresh bench; the virtual time it took.
 double DetectOnce(TRigAdapter Adapter) {
-  SimRig rig({Adapter});
+  VirtualRig rig({Adapter});
   TBusDriver* driver = nullptr;
   const double ms = VirtualMs([&] { driver = rig.Detect(); });
   EXPECT_NE(driver, nullptr);
@@ -90,7 +93,7 @@ TEST(Exchange, DetectionKindsOfEveryAdapterVariant) {
         Case{TRigAdapter::DL2BadlyProgrammed, ikBadDL2, 0}, Case{TRigAdapter::DL1, ikDL1, 0}}) {
     double first = 0;
     for (int run = 0; run < 2; ++run) {
-      SimRig rig({c.Adapter});
+      VirtualRig rig({c.Adapter});
       TRS232o port;
       ASSERT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
       std::int32_t version = 0;
@@ -112,7 +115,7 @@ TEST(Exchange, DetectionKindsOfEveryAdapterVariant) {
 
 // "Get settings" on a fresh bench after detection; the virtual time it took.
 double GetSettingsOnce(TRigAdapter Adapter, int& Reads) {
-  SimRig rig({Adapter});
+  VirtualRig rig({Adapter});
   SettingsModel model;
   EXPECT_TRUE(model.Error().empty()) << model.Error();
   TBusDriver* driver = rig.Detect();
@@ -160,6 +163,65 @@ INSTANTIATE_TEST_SUITE_P(Adapters, GetSettingsExchange,
                            return Info.param == TRigAdapter::DL1 ? std::string("DL1")
                                                                  : std::string("DL2");
                          });
+
+constexpr double kBootblockByteMs = 10.0 * 1000.0 / 19200.0;
+
+// One reprogram run of the carried image on a fresh bench whose DL2's bootblock waits (the device
+// was switched off and on with the break held); its virtual time and the boxes it showed.
+double ReprogramOnce(const sim::TSimBootblockConfig& Bootblock, std::vector<std::string>& Boxes,
+                     int& Completed) {
+  TRigOptions options;
+  options.FirmwareVersion = 1130110;
+  options.Bootblock = Bootblock;
+  VirtualRig rig(options);
+  PowerCyclingUi ui(rig.DL2());
+  TRS232o port;
+  EXPECT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
+  port.SetBreak(true);
+  rig.DL2()->PowerCycle();
+  Delay(50);
+  std::istringstream image(CarriedFirmwareImage());
+  const double ms = VirtualMs([&] { ReprogramInterface(port, image, "DL2"); });
+  Boxes = ui.Script().MessageTexts();
+  Completed = rig.DL2()->ProgrammingsCompleted();
+  return ms;
+}
+
+TEST(Exchange, AWholeReprogramRunAndItsLongTimeOutsOnVirtualTime) {
+  std::vector<std::string> boxes;
+  int completed = 0;
+  const double ms = ReprogramOnce({}, boxes, completed);
+  EXPECT_EQ(completed, 1);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("DL2 programmed.", 0), 0u) << boxes[0];
+  // The pauses of the connection (100 ms after the break, 50 ms after the wake-up bytes, the
+  // 250 ms of quiet that ends the version frame), then the program request, the version frame,
+  // and every line with its one-byte answer at 19200 baud.
+  const int lines = static_cast<int>((CarriedFirmwareImage().size() - 78) / FirmwareBlockSize);
+  const double floor = 100 + 50 + 250 + (1 + 6) * kBootblockByteMs + lines * 77 * kBootblockByteMs;
+  ExpectAtLeastTheFloor("reprogram run, DL2", ms, floor, 1.10);
+  EXPECT_EQ(ReprogramOnce({}, boxes, completed), ms) << "the same run took another time";
+
+  // A bootblock that never sends its version frame: 100 reads of 250 ms, 25 s in all.
+  sim::TSimBootblockConfig silent;
+  silent.VersionFrame = sim::TVersionFrameFault::Silent;
+  const double connect_ms = ReprogramOnce(silent, boxes, completed);
+  EXPECT_EQ(boxes,
+            std::vector<std::string>{"Error establishing connection with DL2\rPlease retry."});
+  ExpectAtLeastTheFloor("silent bootblock", connect_ms, 100 + 50 + 25000, 1.01);
+
+  // A line that gets no answer: 18 s for its reply byte, counted from the moment the line was
+  // handed to the port (its own wire time lies within the wait).
+  sim::TSimBootblockConfig mute_line;
+  mute_line.FaultLine = 3;
+  mute_line.FaultSilent = true;
+  const double line_ms = ReprogramOnce(mute_line, boxes, completed);
+  EXPECT_EQ(boxes,
+            std::vector<std::string>{
+                "Reprogram failed\rPlease retry!\rSwitch the device off and on again to reset!"});
+  ExpectAtLeastTheFloor("line without answer", line_ms,
+                        100 + 50 + 250 + (1 + 6 + 3 * 76 + 3) * kBootblockByteMs + 18000, 1.01);
+}
 
 }  // namespace
 }  // namespace zo::test

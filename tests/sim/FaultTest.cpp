@@ -9,14 +9,18 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "adapter/DlxTools.h"
+#include "adapter/Updater.h"
 #include "connection/BusThread.h"
+#include "data/CarriedFirmware.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "settings/Settings.h"
 #include "tests/settings/SettingsTestSupport.h"
-#include "tests/sim/SimRig.h"
+#include "tests/sim/VirtualRig.h"
 #include "threads/MainThread.h"
 
 namespace zo::test {
@@ -117,7 +121,7 @@ std::string NoiseCaseName(const ::testing::TestParamInfo<TNoiseCase>& Info) {
 class NoiseWhileReadingAllSettings : public ::testing::TestWithParam<TNoiseCase> {};
 
 TEST_P(NoiseWhileReadingAllSettings, ReadsRecoverAndNoCorruptedValueIsAccepted) {
-  SimRig rig({GetParam().Adapter});
+  VirtualRig rig({GetParam().Adapter});
   SettingsModel model;
   ASSERT_TRUE(model.Error().empty());
   TBusDriver* inner = rig.Detect();
@@ -215,7 +219,7 @@ class RecordingLabel final : public TValueLabel {
 // through the pause handshake, stopped with SafeTerminate.
 class BusUnderTest {
  public:
-  explicit BusUnderTest(SimRig& Rig) : rig_(Rig) {
+  explicit BusUnderTest(VirtualRig& Rig) : rig_(Rig) {
     bus_ = new TBusThread(&MonitorList, nullptr, 0);
     ChoosePort();
   }
@@ -242,7 +246,7 @@ class BusUnderTest {
   TBusThread& Bus() { return *bus_; }
 
  private:
-  SimRig& rig_;
+  VirtualRig& rig_;
   TBusThread* bus_;
 };
 
@@ -296,7 +300,7 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
   for (double probability : {0.01, 0.10}) {
     TRigOptions options;
     options.LiveMonitors = false;
-    SimRig rig(options);
+    VirtualRig rig(options);
     SetKnownMonitorValues(rig.Device());
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
@@ -358,7 +362,7 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
 
 TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndReconnectsOnThePortChosenAgain) {
   for (TRigAdapter adapter : {TRigAdapter::DL2, TRigAdapter::DL1}) {
-    SimRig rig({adapter});
+    VirtualRig rig({adapter});
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
     BusUnderTest bus(rig);
@@ -393,7 +397,7 @@ TEST(SilentDevice, TargetLostAtTheEleventhFailureAndFoundAgainWhenItAnswers) {
     TRigOptions options;
     options.Adapter = adapter;
     options.BusTraffic = adapter != TRigAdapter::DL1;
-    SimRig rig(options);
+    VirtualRig rig(options);
     RequestCounter requests(rig.Line(), adapter == TRigAdapter::DL1);
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
@@ -419,7 +423,7 @@ TEST(SilentDevice, TargetLostAtTheEleventhFailureAndFoundAgainWhenItAnswers) {
 }
 
 TEST(DL1Collisions, FailedSendsAreCountedAndLaterOnesSucceed) {
-  SimRig rig({TRigAdapter::DL1});
+  VirtualRig rig({TRigAdapter::DL1});
   TBusDriver* driver = rig.Detect();
   ASSERT_NE(driver, nullptr);
   std::mt19937 random(17);
@@ -482,7 +486,7 @@ TEST(DL1Collisions, FailedSendsAreCountedAndLaterOnesSucceed) {
 }
 
 TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
-  SimRig rig({TRigAdapter::DL2});
+  VirtualRig rig({TRigAdapter::DL2});
   auto* driver = dynamic_cast<TDL2Driver*>(rig.Detect());
   ASSERT_NE(driver, nullptr);
   std::mt19937 random(23);
@@ -522,6 +526,64 @@ TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
     }
     EXPECT_EQ(driver->GetMode(), 1) << "rep " << rep;
     EXPECT_GT(rig.DL2()->ApplicationStarts(), starts) << "rep " << rep;
+  }
+}
+
+TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheNextRunRepairsIt) {
+  const std::string failed =
+      "Reprogram failed\rPlease retry!\rSwitch the device off and on again to reset!";
+  const std::string bad_question =
+      "The DL2 seems to be badly programmed!\rA reprogram must be performed!\rDo you want to "
+      "reprogram the Dl2 now?";
+  const int lines = static_cast<int>((CarriedFirmwareImage().size() - 78) / FirmwareBlockSize);
+  std::mt19937 random(41);
+  const int reps = Repetitions();
+  TRigOptions options;
+  options.FirmwareVersion = 1130110;
+  VirtualRig rig(options);
+  PowerCyclingUi ui(rig.DL2());
+  for (int rep = 0; rep < reps; ++rep) {
+    sim::TSimBootblockConfig power_loss;
+    power_loss.PowerLossLine = static_cast<int>(random() % static_cast<unsigned>(lines));
+    power_loss.PowerLossMs = 20 + static_cast<int>(random() % 500);
+    rig.DL2()->SetBootblockFaults(power_loss);
+    ui.Script().Clear();
+    auto* port = new TRS232o;
+    ASSERT_TRUE(port->Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
+    port->SetBreak(true);
+    rig.DL2()->PowerCycle();
+    Delay(50);
+    std::istringstream image(CarriedFirmwareImage());
+    ReprogramInterface(*port, image, "DL2");
+    ASSERT_EQ(ui.Script().MessageTexts(), std::vector<std::string>{failed}) << "rep " << rep;
+    EXPECT_FALSE(rig.Line().PortBreak());
+    EXPECT_FALSE(rig.DL2()->FlashGood()) << "rep " << rep;
+
+    // As the message asks, the user switches the device off and on: the adapter is detected as
+    // badly programmed, and the repair the detection offers programs it.
+    rig.DL2()->SetBootblockFaults({});  // the power stays on from now on
+    rig.DL2()->PowerCycle();
+    Delay(300);
+    std::int32_t version = 0;
+    std::uint8_t mode = 0;
+    EXPECT_EQ(IdentifyInterface(*port, version, mode), ikBadDL2) << "rep " << rep;
+    ui.Script().Clear();
+    ui.Script().AnswerNext(TModalResult::mrYes);
+    image.clear();
+    EXPECT_EQ(DetectInterface(port, true, &image, CarriedFirmwareVersion()), nullptr);
+    const auto boxes = ui.Script().MessageTexts();
+    ASSERT_EQ(boxes.size(), 3u) << "rep " << rep;
+    EXPECT_EQ(boxes[0], bad_question);
+    EXPECT_EQ(boxes[2].rfind("DL2 programmed.", 0), 0u) << "rep " << rep << ": " << boxes[2];
+    EXPECT_TRUE(rig.DL2()->FlashGood()) << "rep " << rep;
+    EXPECT_EQ(rig.DL2()->FirmwareVersion(), CarriedFirmwareVersion());
+
+    // Switched off and on once more, it is an up-to-date DL2 that is driven without a question.
+    ui.Script().Clear();
+    TBusDriver* driver = DetectInterface(port, true, &image, CarriedFirmwareVersion());
+    ASSERT_NE(driver, nullptr) << "rep " << rep;
+    EXPECT_TRUE(ui.Script().MessageTexts().empty());
+    driver->SafeTerminate(true, true, true);  // it owns the port
   }
 }
 

@@ -22,8 +22,11 @@ VirtualClock::VirtualClock(int WatchdogSeconds)
   watchdog_ = std::thread([this, WatchdogSeconds] {
     TimePoint::rep seen = now_.load();
     int still = 0;
+    std::unique_lock<std::mutex> lock(watchdog_mutex_);
     while (!stop_watchdog_.load()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // real time, by design
+      // Real time, by design: the watchdog watches the virtual clock from outside it.
+      watchdog_wake_.wait_for(lock, std::chrono::milliseconds(100));
+      if (stop_watchdog_.load()) break;
       const TimePoint::rep now = now_.load();
       still = now == seen ? still + 1 : 0;
       seen = now;
@@ -36,7 +39,11 @@ VirtualClock::VirtualClock(int WatchdogSeconds)
 }
 
 VirtualClock::~VirtualClock() {
-  stop_watchdog_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(watchdog_mutex_);
+    stop_watchdog_.store(true);
+  }
+  watchdog_wake_.notify_all();
   if (watchdog_.joinable()) watchdog_.join();
   SetClock(nullptr);
 }
@@ -72,6 +79,7 @@ void VirtualClock::WaitUntil(std::condition_variable& cv, std::unique_lock<std::
   Waiter w;
   w.Cv = &cv;
   w.Deadline = deadline;
+  w.Sequence = waits_;
   waiters_.push_back(&w);
   ++blocked_;
   ++waits_;
@@ -116,16 +124,23 @@ void VirtualClock::MakeRunnable(Waiter& W) {
 
 void VirtualClock::AdvanceIfAllBlocked() {
   if (blocked_ < threads_) return;
-  TimePoint earliest = TimePoint::max();
-  for (const Waiter* w : waiters_)
-    if (!w->Runnable) earliest = std::min(earliest, w->Deadline);
-  if (earliest == TimePoint::max()) Stuck("every core thread waits without a deadline");
-  if (earliest > Now()) {
-    now_.store(earliest.time_since_epoch().count(), std::memory_order_release);
+  // The waiter due first; of several due at the same instant, the one that began to wait first.
+  // Only that one is woken: the others follow, at the same virtual time, once it waits again,
+  // so that threads due together always run in the same order and a run takes the same time.
+  Waiter* next = nullptr;
+  for (Waiter* w : waiters_) {
+    if (w->Runnable) continue;
+    if (next == nullptr || w->Deadline < next->Deadline ||
+        (w->Deadline == next->Deadline && w->Sequence < next->Sequence))
+      next = w;
+  }
+  if (next == nullptr || next->Deadline == TimePoint::max())
+    Stuck("every core thread waits without a deadline");
+  if (next->Deadline > Now()) {
+    now_.store(next->Deadline.time_since_epoch().count(), std::memory_order_release);
     ++advances_;
   }
-  for (Waiter* w : waiters_)
-    if (!w->Runnable && w->Deadline <= earliest) MakeRunnable(*w);
+  MakeRunnable(*next);
 }
 
 void VirtualClock::Stuck(const char* Why) {

@@ -64,12 +64,13 @@ class VirtualClock final : public Clock {
   struct Waiter {
     std::condition_variable* Cv = nullptr;
     TimePoint Deadline{};
+    std::uint64_t Sequence = 0;  // when it began to wait, among all waits
     bool Runnable = false;
     std::condition_variable Wake;
   };
 
   // With mutex_ held: when every core thread waits, moves time to the earliest deadline and
-  // makes the waiters that are due runnable.
+  // makes the waiter that is due first runnable.
   void AdvanceIfAllBlocked();
   void MakeRunnable(Waiter& W);
   [[noreturn]] void Stuck(const char* Why);
@@ -83,6 +84,8 @@ class VirtualClock final : public Clock {
   std::uint64_t waits_ = 0;
   std::vector<Waiter*> waiters_;
   std::atomic<bool> stop_watchdog_{false};
+  std::mutex watchdog_mutex_;
+  std::condition_variable watchdog_wake_;
   std::thread watchdog_;
 };
 

@@ -18,7 +18,9 @@
 #include "sim/SimDL1Adapter.h"
 #include "sim/SimDL2Adapter.h"
 #include "sim/SimDevice.h"
+#include "tests/support/ScriptedUi.h"
 #include "tests/support/VirtualClock.h"
+#include "threads/UiServices.h"
 
 namespace zo::test {
 
@@ -35,14 +37,16 @@ struct TRigOptions {
   int LedBytesEvery = 0;           // DL2: no LED bytes on replies unless asked for
   std::uint32_t Seed = 1;
   std::uint8_t PortNumber = 7;
-  bool LiveMonitors = true;  // false: monitor values stay as the test stores them
-  bool BusTraffic = false;   // DL2: other stations' frames about once a second
-  int WatchdogSeconds = 60;  // see VirtualClock
+  bool LiveMonitors = true;                // false: monitor values stay as the test stores them
+  bool BusTraffic = false;                 // DL2: other stations' frames about once a second
+  std::int32_t FirmwareVersion = 1130118;  // DL2: the firmware in its flash
+  sim::TSimBootblockConfig Bootblock{};    // DL2: faults of its bootblock
+  int WatchdogSeconds = 60;                // see VirtualClock
 };
 
-class SimRig {
+class VirtualRig {
  public:
-  explicit SimRig(const TRigOptions& Options = {})
+  explicit VirtualRig(const TRigOptions& Options = {})
       : clock_(Options.WatchdogSeconds), options_(Options) {
     sim::TSimDeviceConfig device;
     const auto* record = FindBuiltInVersion(Options.Version);
@@ -72,6 +76,8 @@ class SimRig {
         config.Variant = sim::TDL2Variant::BadlyProgrammed;
       config.LedBytesEvery = Options.LedBytesEvery;
       config.BusTraffic = Options.BusTraffic;
+      config.FirmwareVersion = Options.FirmwareVersion;
+      config.Bootblock = Options.Bootblock;
       config.Seed = Options.Seed;
       dl2_ = std::make_unique<sim::SimDL2Adapter>(line_, device_.get(), config);
       dl2_->Start();
@@ -81,7 +87,7 @@ class SimRig {
     Delay(475);
   }
 
-  ~SimRig() {
+  ~VirtualRig() {
     StopDriver();
     delete port_;
     if (dl2_) dl2_->Stop();
@@ -89,8 +95,8 @@ class SimRig {
     SimPortRegistry::Unbind(options_.PortNumber);
   }
 
-  SimRig(const SimRig&) = delete;
-  SimRig& operator=(const SimRig&) = delete;
+  VirtualRig(const VirtualRig&) = delete;
+  VirtualRig& operator=(const VirtualRig&) = delete;
 
   VirtualClock& Clock() { return clock_; }
   SimLine& Line() { return *line_; }
@@ -131,6 +137,42 @@ class SimRig {
   std::unique_ptr<sim::SimDL1Adapter> dl1_;
   TRS232o* port_ = nullptr;
   TBusDriver* driver_ = nullptr;
+};
+
+// The user of the reprogram dialogue: answers from a script (ScriptedUi) and, when asked to
+// switch the device off and on, does so on the simulated DL2 before answering.
+class PowerCyclingUi final : public UiServices {
+ public:
+  explicit PowerCyclingUi(sim::SimDL2Adapter* Adapter) : adapter_(Adapter) { SetUi(this); }
+  ~PowerCyclingUi() override { SetUi(nullptr); }
+  ScriptedUi& Script() { return script_; }
+
+  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
+                          TMsgDlgButtons Buttons) override {
+    if (Msg.rfind("Please switch the device off and on", 0) == 0 && adapter_ != nullptr)
+      adapter_->PowerCycle();
+    return script_.MessageDlg(Msg, DlgType, Buttons);
+  }
+  bool InputQuery(const std::string& Caption, const std::string& Prompt,
+                  std::string& Value) override {
+    return script_.InputQuery(Caption, Prompt, Value);
+  }
+  void ShowProgress(const std::string& Caption, const std::string& Info, int Position, int Min,
+                    int Max) override {
+    script_.ShowProgress(Caption, Info, Position, Min, Max);
+  }
+  void SetProgressInfo(const std::string& Info) override { script_.SetProgressInfo(Info); }
+  void SetProgressPosition(int Position) override { script_.SetProgressPosition(Position); }
+  bool OpenSettingsFileDialog(std::string& FileName) override {
+    return script_.OpenSettingsFileDialog(FileName);
+  }
+  bool SaveSettingsFileDialog(std::string& FileName) override {
+    return script_.SaveSettingsFileDialog(FileName);
+  }
+
+ private:
+  sim::SimDL2Adapter* adapter_;
+  ScriptedUi script_;
 };
 
 // Virtual milliseconds that `Body` takes.
