@@ -129,8 +129,8 @@ void PrintSettingsTable(std::FILE* Out) {
                        Pad(t.Name, 34) + Pad(ValueText(t.Number), 26) + Pad(t.Unit, 6);
     GetBounds(static_cast<std::uint8_t>(t.Number));
     if (BoundMin != 0 || BoundMax != 0)
-      line += Pad(RawText(setting, BoundMin), 8) + Pad(RawText(setting, BoundMax), 8) +
-              RawText(setting, BoundDefault);
+      line += Pad(setting.TextOfRaw(BoundMin), 8) + Pad(setting.TextOfRaw(BoundMax), 8) +
+              setting.TextOfRaw(BoundDefault);
     while (!line.empty() && line.back() == ' ')
       line.pop_back();
     out += line + "\n";
@@ -166,7 +166,7 @@ void JsonSettings(TJsonWriter& J) {
          {std::pair{"min", BoundMin}, {"max", BoundMax}, {"default", BoundDefault}}) {
       J.Key(name);
       if (bounded)
-        J.NumberText(RawText(setting, raw));
+        J.NumberText(setting.TextOfRaw(raw));
       else
         J.Null();
     }
@@ -246,7 +246,7 @@ TSnapshot Snapshot() {
 }
 
 std::string Quantity(TSetting& Setting, int Number, std::int32_t Raw, const char* Unit) {
-  std::string text = RawText(Setting, Raw);
+  std::string text = Setting.TextOfRaw(Raw);
   const std::string choice = ChoiceText(Number, Raw);
   if (!choice.empty()) text += " (" + choice + ")";
   if (*Unit != '\0') text += std::string(" ") + Unit;

@@ -55,17 +55,6 @@ const TSettingText* FindSettingText(int Number) {
   return nullptr;
 }
 
-std::string RawText(TSetting& s, std::int32_t Raw) {
-  const std::int32_t value = s.Value;
-  const bool failed = s.ReadFailed;
-  s.Value = Raw;
-  s.ReadFailed = false;
-  std::string text = s.AsText();
-  s.Value = value;
-  s.ReadFailed = failed;
-  return text;
-}
-
 std::string ChoiceText(int Number, std::int32_t Raw) {
   switch (Number) {
     case SettingChargeCharacteristic:

@@ -34,10 +34,6 @@ const std::vector<TSettingText>& SettingTexts();
 const std::vector<TFlagText>& FlagTexts();
 const TSettingText* FindSettingText(int Number);
 
-// The setting's display text for raw value `Raw` (its definition's scale and decimals), without
-// changing the setting.
-std::string RawText(TSetting& Setting, std::int32_t Raw);
-
 // The meaning of a choice setting's raw value ("Adaptive" for charge characteristic 2); empty for
 // settings that are plain quantities.
 std::string ChoiceText(int Number, std::int32_t Raw);

@@ -179,11 +179,15 @@ long double TVariable::EngineeringValue() const {
 
 std::string TVariable::AsText() const {
   if (ReadFailed) return "Error during read";
+  return TextOfRaw(Value);
+}
+
+std::string TVariable::TextOfRaw(std::int32_t Raw) const {
   switch (Kind) {
     case KindByte:
     case KindSignedWord:
     case KindWord: {
-      const long double e = EngineeringValue();
+      const long double e = static_cast<long double>(Raw) * Scale + Offset;
       if (DisplayFormat >= '0' && DisplayFormat <= '9') return FixedText(e, DisplayFormat - '0');
       if (DisplayFormat == 'H' || DisplayFormat == 'B') {
         const auto t = static_cast<std::uint64_t>(IntegerPart(e));
@@ -205,7 +209,7 @@ std::string TVariable::AsText() const {
       return FixedText(e, 3);
     }
     case KindBit:
-      return Value != 0 ? "1" : "0";
+      return Raw != 0 ? "1" : "0";
     default:
       return "";
   }

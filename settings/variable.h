@@ -52,6 +52,10 @@ class TVariable {
   // empty for kind 5.
   std::string AsText() const;
 
+  // The display text that raw value `Raw` would have, in this quantity's scale and format,
+  // whatever the last read gave (bounds, defaults and steps are shown this way).
+  std::string TextOfRaw(std::int32_t Raw) const;
+
   // The engineering value Value x Scale + Offset (80-bit extended arithmetic).
   long double EngineeringValue() const;
 

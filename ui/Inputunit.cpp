@@ -38,19 +38,6 @@ constexpr TEditInfo EditTable[] = {
     {"UBatAlarmHighEdit", "Modifying high battery alarm level", SettingHighBatteryAlarm, "V"},
 };
 
-// The display text of raw value `Raw` in setting S's own scale and decimals (S keeps its value).
-// A failed last read does not matter here: these are bounds, not the device's value.
-std::string RawText(TSetting& S, std::int32_t Raw) {
-  const std::int32_t saved = S.Value;
-  const bool saved_failed = S.ReadFailed;
-  S.Value = Raw;
-  S.ReadFailed = false;
-  std::string text = S.AsText();
-  S.Value = saved;
-  S.ReadFailed = saved_failed;
-  return text;
-}
-
 QLabel* MakeLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y,
                   bool RightAligned = false) {
   auto* label = new QLabel(QString::fromUtf8(Text), Parent);
@@ -137,10 +124,10 @@ void TInputForm::Prepare(QLineEdit* Edit) {
   GetBounds(EditedSetting_);
   std::int32_t shift = 0;
   if (EditedSetting_ == SettingDCRestart) shift = SettingTable[SettingDCShutDown].Value;
-  DefaultLabel->setText(ToQt(RawText(S, BoundDefault + shift)));
-  MinimumValueLabel->setText(ToQt(RawText(S, BoundMin + shift)));
-  MaximumValueLabel->setText(ToQt(RawText(S, BoundMax + shift)));
-  StepSizeLabel->setText(ToQt(RawText(S, 1)));
+  DefaultLabel->setText(ToQt(S.TextOfRaw(BoundDefault + shift)));
+  MinimumValueLabel->setText(ToQt(S.TextOfRaw(BoundMin + shift)));
+  MaximumValueLabel->setText(ToQt(S.TextOfRaw(BoundMax + shift)));
+  StepSizeLabel->setText(ToQt(S.TextOfRaw(1)));
 
   if (EditedSetting_ == SettingDCRestart) {
     const std::int32_t saved = S.Value;
