@@ -5,12 +5,16 @@
 // Usage: fuzz_seeds <folder>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "adapter/DlxTools.h"
 #include "data/CarriedFirmware.h"
 #include "data/VersionTable.h"
 #include "drivers/Bustools.h"
@@ -32,6 +36,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 std::string folder;
+const std::uint8_t kGap[] = {0xA5, 0x80};
 
 void MakeFolder(const std::string& Path) {
   mkdir(Path.c_str(), 0755);
@@ -225,22 +230,55 @@ void ReceiveFrameSeeds() {
   WriteDictionary("fuzz_receive_dl2_frame", {{0xFF, 'V'}, {0xFF, 'S'}, {0x82}, {0x81}});
 }
 
-// The bootblock's version frame, then its answer to every line.
+// The bootblock's version frame, then its answer to every line: recorded from the simulated
+// bootblock during a whole reprogram run, and the same with each refusal at the sixth line.
 void BootblockSeeds() {
-  Bytes frame{0x00, 'V', 0x01, 0x13};
-  unsigned sum = 0;
-  for (std::size_t i = 1; i < frame.size(); ++i)
-    sum += frame[i];
-  frame.push_back(static_cast<std::uint8_t>(-sum));
+  Bytes recorded;
+  {
+    test::VirtualClock clock;
+    auto line = SimLine::Create("seed-bootblock");
+    sim::SimDevice device(DeviceConfig(1711104));
+    sim::TSimDL2Config config;
+    config.FirmwareVersion = 1130110;
+    std::mutex mutex;
+    bool gap_due = false;
+    line->SetTap([&](bool FromPort, std::uint8_t Value, std::int32_t Baud, char, TimePoint) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (FromPort) {
+        gap_due = !recorded.empty();  // the version frame ends with a pause
+        return;
+      }
+      if (Baud != 19200) return;
+      if (gap_due && recorded.size() < 8) {
+        recorded.push_back(0xA5);
+        recorded.push_back(0x80);
+      }
+      gap_due = false;
+      recorded.push_back(Value);
+      if (Value == 0xA5) recorded.push_back(0xA5);
+    });
+    sim::SimDL2Adapter adapter(line, &device, config);
+    adapter.Start();
+    TRS232o port;
+    port.OpenBackend(line->OpenPortSide(), 1, 2400, 'N', 1024, 1024);
+    port.SetBreak(true);
+    adapter.PowerCycle();
+    Delay(50);
+    std::istringstream image(CarriedFirmwareImage());
+    ReprogramInterface(port, image, "DL2");
+    adapter.Stop();
+    line->SetTap({});
+  }
   int n = 0;
-  for (std::uint8_t reply : {'N', 'B', 'D', 'E', 'T', 'U', 'n'}) {
-    Bytes seed{1};
-    seed.insert(seed.end(), frame.begin(), frame.end());
-    seed.push_back(0xA5);
-    seed.push_back(0x80);
-    for (int line = 0; line < 80; ++line)
-      seed.push_back(line < 5 || reply == 'N' ? 'N' : reply);
-    WriteSeed("fuzz_bootblock", ++n, seed);
+  Bytes seed{1};
+  seed.insert(seed.end(), recorded.begin(), recorded.end());
+  WriteSeed("fuzz_bootblock", ++n, seed);
+  for (std::uint8_t refusal : {'B', 'D', 'E', 'T', 'U', 'n'}) {
+    Bytes faulty = seed;
+    // The replies follow the version frame and its gap marker: refuse the sixth line.
+    const auto gap = std::search(faulty.begin(), faulty.end(), std::begin(kGap), std::end(kGap));
+    if (gap != faulty.end() && gap + 2 + 5 < faulty.end()) *(gap + 2 + 5) = refusal;
+    WriteSeed("fuzz_bootblock", ++n, faulty);
   }
   WriteDictionary("fuzz_bootblock", {{'V'}, {'N'}, {0xA5, 0x80}});
 }
