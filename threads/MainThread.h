@@ -5,6 +5,7 @@
 // below for the command-line program and the tests, which pump it with ProcessMessages.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -42,6 +43,37 @@ MainThread& TheMainThread();
 // Installs `main` (nullptr reinstalls the default plain queue). Only while no worker runs.
 void SetMainThread(MainThread* main);
 
+// The synchronised calls waiting for a main thread: workers queue a call and block until the main
+// thread has served it. Both main-thread implementations keep one.
+class TSyncCallQueue {
+ public:
+  // Releases every worker still waiting (its call is dropped).
+  ~TSyncCallQueue();
+
+  // On a worker: queues `method`, runs `Posted` (to wake the main thread's event loop, if it has
+  // one), and blocks until the main thread has served the call.
+  void Call(const std::function<void()>& method, const std::function<void()>& Posted = {});
+
+  // On the main thread: serves the calls pending now, one at a time (a call that pumps messages
+  // itself may serve later ones). Clears a pending Wake.
+  void ServePending();
+
+  // On the main thread: blocks until a call is pending, Wake was called, or `Milliseconds` passed.
+  void WaitForCalls(long long Milliseconds);
+  void Wake();
+
+ private:
+  struct TCall {
+    const std::function<void()>* method;
+    bool done = false;
+  };
+
+  std::mutex mutex_;
+  Condition changed_;
+  std::deque<TCall*> pending_;
+  bool woken_ = false;
+};
+
 // A plain queue of synchronised calls, pumped by the thread that owns it.
 class PlainMainThread final : public MainThread {
  public:
@@ -58,16 +90,8 @@ class PlainMainThread final : public MainThread {
   void BindToCurrentThread();
 
  private:
-  struct Call {
-    const std::function<void()>* method;
-    bool done = false;
-  };
-
-  std::thread::id owner_;
-  std::mutex mutex_;
-  Condition changed_;
-  std::deque<Call*> pending_;
-  bool woken_ = false;
+  std::atomic<std::thread::id> owner_;
+  TSyncCallQueue calls_;
 };
 
 }  // namespace zo

@@ -7,14 +7,7 @@ namespace zo {
 
 TQtMainThread::TQtMainThread() : owner_(std::this_thread::get_id()) {}
 
-TQtMainThread::~TQtMainThread() {
-  // Release any worker still waiting (its call is dropped): none should be left at this point.
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (Call* call : pending_)
-    call->done = true;
-  pending_.clear();
-  changed_.NotifyAll();
-}
+TQtMainThread::~TQtMainThread() = default;
 
 bool TQtMainThread::IsMainThread() const {
   return std::this_thread::get_id() == owner_;
@@ -25,55 +18,25 @@ void TQtMainThread::Synchronize(const std::function<void()>& method) {
     method();
     return;
   }
-  Call call{&method};
-  std::unique_lock<std::mutex> lock(mutex_);
-  pending_.push_back(&call);
-  changed_.NotifyAll();
-  QMetaObject::invokeMethod(
-      this, [this] { ServePending(); }, Qt::QueuedConnection);
-  changed_.Wait(lock, [&call] { return call.done; });
-}
-
-void TQtMainThread::ServePending() {
-  for (;;) {
-    Call* call = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (pending_.empty()) return;
-      call = pending_.front();
-      pending_.pop_front();
-    }
-    try {
-      (*call->method)();
-    } catch (...) {
-      // A synchronised call must never take the event loop down; the worker is released anyway.
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    call->done = true;
-    changed_.NotifyAll();
-  }
+  // The posted event serves the call when the event loop runs; a main thread that pumps with
+  // ProcessMessages meanwhile serves it sooner.
+  calls_.Call(method, [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { calls_.ServePending(); }, Qt::QueuedConnection);
+  });
 }
 
 void TQtMainThread::ProcessMessages() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = false;
-  }
-  ServePending();
+  calls_.ServePending();
   QCoreApplication::processEvents();
 }
 
 void TQtMainThread::WaitForMessages(long long Milliseconds) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.WaitUntil(lock, DeadlineAfter(Milliseconds),
-                     [this] { return !pending_.empty() || woken_; });
-  woken_ = false;
+  calls_.WaitForCalls(Milliseconds);
 }
 
 void TQtMainThread::Wake() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  woken_ = true;
-  changed_.NotifyAll();
+  calls_.Wake();
 }
 
 }  // namespace zo

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <QObject>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -34,18 +33,8 @@ class TQtMainThread final : public QObject, public MainThread {
   bool IsMainThread() const override;
 
  private:
-  struct Call {
-    const std::function<void()>* method;
-    bool done = false;
-  };
-  // Runs the pending calls one at a time (a call may itself pump and so serve later ones).
-  void ServePending();
-
   std::thread::id owner_;
-  std::mutex mutex_;
-  Condition changed_;
-  std::deque<Call*> pending_;
-  bool woken_ = false;
+  TSyncCallQueue calls_;
 };
 
 }  // namespace zo
