@@ -581,7 +581,7 @@ void SimDL2Adapter::OnAdapterCommand(const std::vector<std::uint8_t>& Body) {
     const auto reply = device_ ? device_->Handle(device_->BusAddress(), {Body[2], Body[3], Body[4]})
                                : std::nullopt;
     if (!reply) return;
-    ++answered_['W'];
+    ++answered_[static_cast<unsigned char>('W')];
     const int turnaround = device_->TurnaroundMs();
     pending_.push_back(
         {After(Now(), turnaround), FrameOf({0xFF, 'W', (*reply)[0], (*reply)[1], (*reply)[2]})});
