@@ -65,10 +65,10 @@ class Reprogram : public ::testing::Test {
     }
     return d;
   }
-  std::vector<std::string> Texts() { return ui_.Script().MessageTexts(); }
+  std::vector<std::string> Texts() { return ui_.MessageTexts(); }
 
   SimRig rig_;
-  test::ActingUi ui_;
+  test::ScriptedUi ui_;
   sim::SimDL2Adapter* adapter_ = nullptr;
   std::unique_ptr<TRS232o> port_;
   TBusDriver* driver_ = nullptr;
@@ -77,9 +77,9 @@ class Reprogram : public ::testing::Test {
 
 TEST_F(Reprogram, AnOutOfDateDL2IsUpdatedAndThenDrivenWithoutAQuestion) {
   Start(test::DL2Of(1130110, TDL2Variant::NewBootblock));
-  ui_.Script().AnswerNext(TModalResult::mrYes);
+  ui_.AnswerNext(TModalResult::mrYes);
   EXPECT_EQ(Detect(), nullptr);  // no driver after a reprogram
-  const auto messages = ui_.Script().Messages();
+  const auto messages = ui_.Messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].Text, kUpdateQuestion);
   EXPECT_EQ(messages[0].Type, TMsgDlgType::mtWarning);
@@ -94,7 +94,7 @@ TEST_F(Reprogram, AnOutOfDateDL2IsUpdatedAndThenDrivenWithoutAQuestion) {
   EXPECT_TRUE(LogHas("Bootblock reprogramversion frame: 05 56 01 03 32 74 "));
 
   // Progress: shown with the bar at 0, one report per line (the third changes the text), hidden.
-  const auto shown = ui_.Script().ProgressCalls();
+  const auto shown = ui_.ProgressCalls();
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0].Caption, "Updating DL2");
   EXPECT_EQ(shown[0].Info, "Please wait, erasing");
@@ -102,12 +102,12 @@ TEST_F(Reprogram, AnOutOfDateDL2IsUpdatedAndThenDrivenWithoutAQuestion) {
             (std::vector<int>{0, 0, 100}));
   EXPECT_EQ(shown[1].Caption + shown[1].Info, "");
   EXPECT_EQ(shown[1].Position, -1);
-  EXPECT_EQ(ui_.Script().ProgressInfos(), std::vector<std::string>{"Programming"});
+  EXPECT_EQ(ui_.ProgressInfos(), std::vector<std::string>{"Programming"});
   std::vector<int> expected = ExpectedPositions(kImageLines);
   expected.push_back(100);  // the final report arrives before the dialogue stops waiting
-  EXPECT_EQ(ui_.Script().ProgressPositions(), expected);
+  EXPECT_EQ(ui_.ProgressPositions(), expected);
 
-  ui_.Script().Clear();
+  ui_.Clear();
   TBusDriver* d = Detect();
   ASSERT_NE(d, nullptr);
   EXPECT_TRUE(Texts().empty());
@@ -117,13 +117,13 @@ TEST_F(Reprogram, AnOutOfDateDL2IsUpdatedAndThenDrivenWithoutAQuestion) {
 
 TEST_F(Reprogram, ABadlyProgrammedDL2IsRepaired) {
   Start(test::DL2Of(0, TDL2Variant::BadlyProgrammed));
-  ui_.Script().AnswerNext(TModalResult::mrYes);
+  ui_.AnswerNext(TModalResult::mrYes);
   EXPECT_EQ(Detect(), nullptr);
   EXPECT_EQ(Texts(), (std::vector<std::string>{kBadQuestion, kPowerCycle, kProgrammed}));
-  EXPECT_EQ(ui_.Script().Messages()[0].Type, TMsgDlgType::mtError);
-  EXPECT_EQ(ui_.Script().Messages()[1].Buttons, static_cast<TMsgDlgButtons>(mbOK | mbCancel));
+  EXPECT_EQ(ui_.Messages()[0].Type, TMsgDlgType::mtError);
+  EXPECT_EQ(ui_.Messages()[1].Buttons, static_cast<TMsgDlgButtons>(mbOK | mbCancel));
   EXPECT_TRUE(adapter_->FlashGood());
-  ui_.Script().Clear();
+  ui_.Clear();
   ASSERT_NE(Detect(), nullptr);
   EXPECT_TRUE(Texts().empty());
   EXPECT_EQ(adapter_->FirmwareVersion(), kImageVersion);
@@ -132,14 +132,14 @@ TEST_F(Reprogram, ABadlyProgrammedDL2IsRepaired) {
 // A refused question is not remembered; declining an update leaves the adapter in use.
 TEST_F(Reprogram, DeclinedQuestionsCreateNoDriverAndComeBack) {
   Start(test::DL2Of(0, TDL2Variant::BadlyProgrammed), false);
-  ui_.Script().AnswerNext(TModalResult::mrNo);
+  ui_.AnswerNext(TModalResult::mrNo);
   EXPECT_EQ(Detect(), nullptr);
   EXPECT_FALSE(rig_.Line().PortBreak());
-  ui_.Script().AnswerNext(TModalResult::mrYes);
-  ui_.Script().AnswerNext(TModalResult::mrCancel);  // at the power-cycle request
+  ui_.AnswerNext(TModalResult::mrYes);
+  ui_.AnswerNext(TModalResult::mrCancel);  // at the power-cycle request
   EXPECT_EQ(Detect(), nullptr);
   EXPECT_TRUE(rig_.Line().PortBreak());  // stays on until a later reprogram or a new port
-  ui_.Script().AnswerNext(TModalResult::mrNo);
+  ui_.AnswerNext(TModalResult::mrNo);
   EXPECT_EQ(Detect(), nullptr);
   EXPECT_EQ(Texts(),
             (std::vector<std::string>{kBadQuestion, kBadQuestion, kPowerCycle, kBadQuestion}));
@@ -148,7 +148,7 @@ TEST_F(Reprogram, DeclinedQuestionsCreateNoDriverAndComeBack) {
 
 TEST_F(Reprogram, DecliningTheUpdateKeepsTheOldFirmwareInUse) {
   Start(test::DL2Of(1130110, TDL2Variant::OldBootblock));
-  ui_.Script().AnswerNext(TModalResult::mrNo);
+  ui_.AnswerNext(TModalResult::mrNo);
   TBusDriver* d = Detect();
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(Texts(), std::vector<std::string>{kUpdateQuestion});
@@ -238,10 +238,10 @@ TEST_P(ReprogramFault, EndsWithItsMessageAndReleasesTheBreak) {
   EXPECT_TRUE(LogHas(f.Logged)) << test::Log();
   EXPECT_FALSE(rig_.Line().PortBreak());
   if (f.Reports < 0) {
-    EXPECT_TRUE(ui_.Script().ProgressCalls().empty());
+    EXPECT_TRUE(ui_.ProgressCalls().empty());
   } else {
-    EXPECT_EQ(ui_.Script().ProgressPositions(), ExpectedPositions(f.Reports));
-    EXPECT_EQ(ui_.Script().ProgressCalls().size(), 2u);  // shown and hidden
+    EXPECT_EQ(ui_.ProgressPositions(), ExpectedPositions(f.Reports));
+    EXPECT_EQ(ui_.ProgressCalls().size(), 2u);  // shown and hidden
   }
   EXPECT_EQ(adapter_->ProgrammingsCompleted(), 0);
 }

@@ -35,47 +35,6 @@ bool PumpUntil(Pred Condition, int Ms = 5000) {
   }
 }
 
-// Scripted answers and records (ScriptedUi) plus actions run when a message box appears, before
-// it is answered.
-class ActingUi final : public UiServices {
- public:
-  ActingUi() { SetUi(this); }
-  ~ActingUi() override { SetUi(nullptr); }
-
-  ScriptedUi& Script() { return script_; }
-  // Runs `Action` whenever a box whose text starts with `Prefix` appears.
-  void OnMessage(const std::string& Prefix, std::function<void()> Action) {
-    actions_.emplace_back(Prefix, std::move(Action));
-  }
-
-  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
-                          TMsgDlgButtons Buttons) override {
-    for (auto& [prefix, action] : actions_)
-      if (Msg.rfind(prefix, 0) == 0) action();
-    return script_.MessageDlg(Msg, DlgType, Buttons);
-  }
-  bool InputQuery(const std::string& Caption, const std::string& Prompt,
-                  std::string& Value) override {
-    return script_.InputQuery(Caption, Prompt, Value);
-  }
-  void ShowProgress(const std::string& Caption, const std::string& Info, int Position, int Min,
-                    int Max) override {
-    script_.ShowProgress(Caption, Info, Position, Min, Max);
-  }
-  void SetProgressInfo(const std::string& Info) override { script_.SetProgressInfo(Info); }
-  void SetProgressPosition(int Position) override { script_.SetProgressPosition(Position); }
-  bool OpenSettingsFileDialog(std::string& FileName) override {
-    return script_.OpenSettingsFileDialog(FileName);
-  }
-  bool SaveSettingsFileDialog(std::string& FileName) override {
-    return script_.SaveSettingsFileDialog(FileName);
-  }
-
- private:
-  ScriptedUi script_;
-  std::vector<std::pair<std::string, std::function<void()>>> actions_;
-};
-
 // A device of a built-in version with every monitor value, answering after 2 ms.
 inline sim::TSimDeviceConfig DeviceOf(std::int32_t Version = 1711104) {
   sim::TSimDeviceConfig c;

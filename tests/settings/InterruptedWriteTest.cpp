@@ -14,18 +14,13 @@
 
 #include "settings/SettingsFile.h"
 #include "tests/settings/SettingsTestSupport.h"
+#include "tests/support/Repetitions.h"
 #include "tests/support/VirtualClock.h"
 
 namespace zo::test {
 namespace {
 
 constexpr std::int32_t kVersion = 1711104;
-
-int Repetitions() {
-  const char* text = std::getenv("ZO_FAULT_REPETITIONS");
-  const int n = text != nullptr ? std::atoi(text) : 0;
-  return n > 0 ? n : 1000;
-}
 
 std::vector<std::string> Temporaries(const TempFolder& Folder) {
   std::vector<std::string> temps;
@@ -156,7 +151,7 @@ TEST_F(InterruptedWrite, SaveKilledAtAnyPointLeavesOneWholeFile) {
   const std::string path = folder_.File("settings.zsf");
   int left_behind = 0;
   const int interrupted = KillWhileWriting(
-      Repetitions(), 29, [&] { WriteBytes(path, old_); },
+      FaultRepetitions(), 29, [&] { WriteBytes(path, old_); },
       [&] {
         // The model already holds the new settings (variant 1).
         std::string message;
@@ -179,7 +174,7 @@ TEST_F(InterruptedWrite, SaveKilledAtAnyPointLeavesOneWholeFile) {
   std::printf(
       "%d saves killed, %d of them before the end; %d left a temporary file that the next "
       "save removed\n",
-      Repetitions(), interrupted, left_behind);
+      FaultRepetitions(), interrupted, left_behind);
   EXPECT_GT(interrupted, 0) << "no kill hit a save: the delays missed the write";
 }
 
@@ -188,7 +183,7 @@ TEST_F(InterruptedWrite, ConversionKilledAtAnyPointLeavesTheOlderOrTheConvertedF
   const std::string older = OlderKind(records), converted = EncodeVersionFile(records);
   int converted_count = 0;
   const int interrupted = KillWhileWriting(
-      Repetitions(), 31, [&] { WriteBytes(model_.VersionFile(), older); },
+      FaultRepetitions(), 31, [&] { WriteBytes(model_.VersionFile(), older); },
       [&] {
         VirtualClock clock;  // the child is single-threaded: its 10 ms pause passes at once
         std::string error;
@@ -207,7 +202,7 @@ TEST_F(InterruptedWrite, ConversionKilledAtAnyPointLeavesTheOlderOrTheConvertedF
           EXPECT_TRUE(Temporaries(model_.Folder()).empty()) << "rep " << rep;
         }
       });
-  std::printf("%d conversions killed, %d before the end, %d found converted\n", Repetitions(),
+  std::printf("%d conversions killed, %d before the end, %d found converted\n", FaultRepetitions(),
               interrupted, converted_count);
   EXPECT_GT(interrupted, 0);
 }

@@ -174,7 +174,8 @@ double ReprogramOnce(const sim::TSimBootblockConfig& Bootblock, std::vector<std:
   options.FirmwareVersion = 1130110;
   options.Bootblock = Bootblock;
   VirtualRig rig(options);
-  PowerCyclingUi ui(rig.DL2());
+  ScriptedUi ui;
+  PowerCycleWhenAsked(ui, rig.DL2());
   TRS232o port;
   EXPECT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
   port.SetBreak(true);
@@ -182,7 +183,7 @@ double ReprogramOnce(const sim::TSimBootblockConfig& Bootblock, std::vector<std:
   Delay(50);
   std::istringstream image(CarriedFirmwareImage());
   const double ms = VirtualMs([&] { ReprogramInterface(port, image, "DL2"); });
-  Boxes = ui.Script().MessageTexts();
+  Boxes = ui.MessageTexts();
   Completed = rig.DL2()->ProgrammingsCompleted();
   return ms;
 }

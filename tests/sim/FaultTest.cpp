@@ -21,18 +21,13 @@
 #include "settings/Settings.h"
 #include "tests/settings/SettingsTestSupport.h"
 #include "tests/sim/VirtualRig.h"
+#include "tests/support/Repetitions.h"
 #include "threads/MainThread.h"
 
 namespace zo::test {
 namespace {
 
 constexpr std::int32_t kVersion = 1711104;
-
-int Repetitions() {
-  const char* text = std::getenv("ZO_FAULT_REPETITIONS");
-  const int n = text != nullptr ? std::atoi(text) : 0;
-  return n > 0 ? n : 1000;
-}
 
 // Pumps the main thread's queue, as the window's message loop does, until `Done` holds or
 // `LimitMs` of virtual time have passed. True when it holds.
@@ -127,7 +122,7 @@ TEST_P(NoiseWhileReadingAllSettings, ReadsRecoverAndNoCorruptedValueIsAccepted) 
   TBusDriver* inner = rig.Detect();
   ASSERT_NE(inner, nullptr);
   TracingDriver driver(inner);
-  const int reps = Repetitions();
+  const int reps = FaultRepetitions();
   int complete = 0, recovered = 0, undetectable = 0, failed_settings = 0;
   for (int rep = 0; rep < reps; ++rep) {
     ASSERT_TRUE(SelectVersion(kVersion));  // every present value 0 again
@@ -311,7 +306,7 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
     }
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
-    const int reps = Repetitions();
+    const int reps = FaultRepetitions();
     int shown = 0, undetectable = 0;
     TimePoint last_shown = Now();
     for (int rep = 0; rep < reps; ++rep) {
@@ -368,7 +363,7 @@ TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndReconnectsOnThePortChosenAga
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
     std::mt19937 random(adapter == TRigAdapter::DL1 ? 11 : 7);
-    const int reps = Repetitions() / 2;  // both adapters together make the repetitions
+    const int reps = FaultRepetitions() / 2;  // both adapters together make the repetitions
     for (int rep = 0; rep < reps; ++rep) {
       PumpFor(static_cast<double>(random() % 400));  // anywhere in the polling cycle
       rig.Line().Unplug();
@@ -404,7 +399,7 @@ TEST(SilentDevice, TargetLostAtTheEleventhFailureAndFoundAgainWhenItAnswers) {
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
     std::mt19937 random(adapter == TRigAdapter::DL1 ? 5 : 3);
-    const int reps = Repetitions() / 2;
+    const int reps = FaultRepetitions() / 2;
     for (int rep = 0; rep < reps; ++rep) {
       PumpFor(static_cast<double>(random() % 600));
       // Between two bus transactions, so that no answer is on its way when the device stops.
@@ -427,7 +422,7 @@ TEST(DL1Collisions, FailedSendsAreCountedAndLaterOnesSucceed) {
   TBusDriver* driver = rig.Detect();
   ASSERT_NE(driver, nullptr);
   std::mt19937 random(17);
-  const int reps = Repetitions();
+  const int reps = FaultRepetitions();
   for (int rep = 0; rep < reps; ++rep) {
     Delay(static_cast<std::uint32_t>(random() % 100));
     // Any byte of the other station spoils the echo: a $FF leaves the bits as they were, apart
@@ -490,7 +485,7 @@ TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
   auto* driver = dynamic_cast<TDL2Driver*>(rig.Detect());
   ASSERT_NE(driver, nullptr);
   std::mt19937 random(23);
-  const int reps = Repetitions();
+  const int reps = FaultRepetitions();
   for (int rep = 0; rep < reps; ++rep) {
     TBusFrame ok_frame{5, 0, 0, 0xFF};
     ASSERT_TRUE(driver->Request(ok_frame)) << "rep " << rep;
@@ -537,17 +532,18 @@ TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheN
       "reprogram the Dl2 now?";
   const int lines = static_cast<int>((CarriedFirmwareImage().size() - 78) / FirmwareBlockSize);
   std::mt19937 random(41);
-  const int reps = Repetitions();
+  const int reps = FaultRepetitions();
   TRigOptions options;
   options.FirmwareVersion = 1130110;
   VirtualRig rig(options);
-  PowerCyclingUi ui(rig.DL2());
+  ScriptedUi ui;
+  PowerCycleWhenAsked(ui, rig.DL2());
   for (int rep = 0; rep < reps; ++rep) {
     sim::TSimBootblockConfig power_loss;
     power_loss.PowerLossLine = static_cast<int>(random() % static_cast<unsigned>(lines));
     power_loss.PowerLossMs = 20 + static_cast<int>(random() % 500);
     rig.DL2()->SetBootblockFaults(power_loss);
-    ui.Script().Clear();
+    ui.Clear();
     auto* port = new TRS232o;
     ASSERT_TRUE(port->Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
     port->SetBreak(true);
@@ -555,7 +551,7 @@ TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheN
     Delay(50);
     std::istringstream image(CarriedFirmwareImage());
     ReprogramInterface(*port, image, "DL2");
-    ASSERT_EQ(ui.Script().MessageTexts(), std::vector<std::string>{failed}) << "rep " << rep;
+    ASSERT_EQ(ui.MessageTexts(), std::vector<std::string>{failed}) << "rep " << rep;
     EXPECT_FALSE(rig.Line().PortBreak());
     EXPECT_FALSE(rig.DL2()->FlashGood()) << "rep " << rep;
 
@@ -567,11 +563,11 @@ TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheN
     std::int32_t version = 0;
     std::uint8_t mode = 0;
     EXPECT_EQ(IdentifyInterface(*port, version, mode), ikBadDL2) << "rep " << rep;
-    ui.Script().Clear();
-    ui.Script().AnswerNext(TModalResult::mrYes);
+    ui.Clear();
+    ui.AnswerNext(TModalResult::mrYes);
     image.clear();
     EXPECT_EQ(DetectInterface(port, true, &image, CarriedFirmwareVersion()), nullptr);
-    const auto boxes = ui.Script().MessageTexts();
+    const auto boxes = ui.MessageTexts();
     ASSERT_EQ(boxes.size(), 3u) << "rep " << rep;
     EXPECT_EQ(boxes[0], bad_question);
     EXPECT_EQ(boxes[2].rfind("DL2 programmed.", 0), 0u) << "rep " << rep << ": " << boxes[2];
@@ -579,10 +575,10 @@ TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheN
     EXPECT_EQ(rig.DL2()->FirmwareVersion(), CarriedFirmwareVersion());
 
     // Switched off and on once more, it is an up-to-date DL2 that is driven without a question.
-    ui.Script().Clear();
+    ui.Clear();
     TBusDriver* driver = DetectInterface(port, true, &image, CarriedFirmwareVersion());
     ASSERT_NE(driver, nullptr) << "rep " << rep;
-    EXPECT_TRUE(ui.Script().MessageTexts().empty());
+    EXPECT_TRUE(ui.MessageTexts().empty());
     driver->SafeTerminate(true, true, true);  // it owns the port
   }
 }

@@ -139,41 +139,12 @@ class VirtualRig {
   TBusDriver* driver_ = nullptr;
 };
 
-// The user of the reprogram dialogue: answers from a script (ScriptedUi) and, when asked to
-// switch the device off and on, does so on the simulated DL2 before answering.
-class PowerCyclingUi final : public UiServices {
- public:
-  explicit PowerCyclingUi(sim::SimDL2Adapter* Adapter) : adapter_(Adapter) { SetUi(this); }
-  ~PowerCyclingUi() override { SetUi(nullptr); }
-  ScriptedUi& Script() { return script_; }
-
-  TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
-                          TMsgDlgButtons Buttons) override {
-    if (Msg.rfind("Please switch the device off and on", 0) == 0 && adapter_ != nullptr)
-      adapter_->PowerCycle();
-    return script_.MessageDlg(Msg, DlgType, Buttons);
-  }
-  bool InputQuery(const std::string& Caption, const std::string& Prompt,
-                  std::string& Value) override {
-    return script_.InputQuery(Caption, Prompt, Value);
-  }
-  void ShowProgress(const std::string& Caption, const std::string& Info, int Position, int Min,
-                    int Max) override {
-    script_.ShowProgress(Caption, Info, Position, Min, Max);
-  }
-  void SetProgressInfo(const std::string& Info) override { script_.SetProgressInfo(Info); }
-  void SetProgressPosition(int Position) override { script_.SetProgressPosition(Position); }
-  bool OpenSettingsFileDialog(std::string& FileName) override {
-    return script_.OpenSettingsFileDialog(FileName);
-  }
-  bool SaveSettingsFileDialog(std::string& FileName) override {
-    return script_.SaveSettingsFileDialog(FileName);
-  }
-
- private:
-  sim::SimDL2Adapter* adapter_;
-  ScriptedUi script_;
-};
+// Scripted UI services whose user switches the simulated DL2 off and on when asked to.
+inline void PowerCycleWhenAsked(ScriptedUi& Ui, sim::SimDL2Adapter* Adapter) {
+  Ui.OnMessage("Please switch the device off and on", [Adapter] {
+    if (Adapter != nullptr) Adapter->PowerCycle();
+  });
+}
 
 // Virtual milliseconds that `Body` takes.
 template <class Body>

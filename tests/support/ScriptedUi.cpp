@@ -29,6 +29,11 @@ void ScriptedUi::FileNameNext(const std::string& FileName) {
   file_names_.push_back(FileName);
 }
 
+void ScriptedUi::OnMessage(const std::string& Prefix, std::function<void()> Action) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  actions_.emplace_back(Prefix, std::move(Action));
+}
+
 std::vector<ScriptedUi::Message> ScriptedUi::Messages() {
   std::lock_guard<std::mutex> lock(mutex_);
   return messages_;
@@ -73,6 +78,14 @@ void ScriptedUi::Clear() {
 
 TModalResult ScriptedUi::MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
                                     TMsgDlgButtons Buttons) {
+  std::vector<std::function<void()>> due;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [prefix, action] : actions_)
+      if (Msg.rfind(prefix, 0) == 0) due.push_back(action);
+  }
+  for (const auto& action : due)
+    action();
   std::lock_guard<std::mutex> lock(mutex_);
   messages_.push_back({Msg, DlgType, Buttons});
   if (!answers_.empty()) {

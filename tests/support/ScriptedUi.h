@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ class ScriptedUi final : public UiServices {
   void InputNext(const std::string& Text);
   void CancelNextInput();
   void FileNameNext(const std::string& FileName);  // "" cancels
+  // Runs `Action` whenever a box whose text starts with `Prefix` appears, before it is answered
+  // (a test's user switching the device off and on, for example).
+  void OnMessage(const std::string& Prefix, std::function<void()> Action);
 
   std::vector<Message> Messages();
   std::vector<std::string> MessageTexts();
@@ -57,6 +61,7 @@ class ScriptedUi final : public UiServices {
   bool NextFileName(std::string& FileName);
 
   std::mutex mutex_;
+  std::vector<std::pair<std::string, std::function<void()>>> actions_;
   std::deque<TModalResult> answers_;
   std::deque<std::pair<bool, std::string>> inputs_;
   std::deque<std::string> file_names_;
