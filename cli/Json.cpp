@@ -8,6 +8,33 @@ bool Digit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// The length of the well-formed UTF-8 sequence that starts at Text[I], or 0 when the bytes there
+// are not one (a stray continuation byte, an overlong form, a surrogate, a cut-off sequence).
+std::size_t Utf8Length(const std::string& Text, std::size_t I) {
+  const auto at = [&Text](std::size_t K) { return static_cast<unsigned char>(Text[K]); };
+  const unsigned char lead = at(I);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (I + length > Text.size()) return 0;
+  if (at(I + 1) < low || at(I + 1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if (at(I + k) < 0x80 || at(I + k) > 0xBF) return 0;
+  return length;
+}
+
 }  // namespace
 
 bool IsJsonNumber(const std::string& Text) {
@@ -40,8 +67,21 @@ bool IsJsonNumber(const std::string& Text) {
 std::string JsonQuote(const std::string& Text) {
   static const char hex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char ch : Text) {
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const char ch = Text[i];
     const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80) {
+      // Names from the command line or the file system need not be UTF-8; a byte that is not
+      // part of a well-formed sequence becomes U+FFFD, so the document stays valid JSON.
+      const std::size_t n = Utf8Length(Text, i);
+      if (n == 0) {
+        out += "\\ufffd";
+      } else {
+        out.append(Text, i, n);
+        i += n - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"':
         out += "\\\"";

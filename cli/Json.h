@@ -57,7 +57,8 @@ class TJsonWriter {
 // True when `Text` follows the JSON number grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
 bool IsJsonNumber(const std::string& Text);
 
-// `Text` as a quoted, escaped JSON string.
+// `Text` as a quoted, escaped JSON string. Well-formed UTF-8 passes unchanged; a byte that is not
+// part of a well-formed UTF-8 sequence becomes \ufffd, so the result is always valid JSON.
 std::string JsonQuote(const std::string& Text);
 
 }  // namespace zo

@@ -53,5 +53,18 @@ TEST(Json, NumberTextFallsBackToAStringWhenItIsNoNumber) {
   EXPECT_EQ(j.Text(), "[\n  28.80,\n  \"Error during read\"\n]\n");
 }
 
+TEST(Json, TextThatIsNoUtf8BecomesReplacementCharactersAndUtf8PassesUnchanged) {
+  // A file name in Latin-1, a stray continuation byte, an overlong "/", a surrogate and a cut-off
+  // sequence: each bad byte is replaced, the good characters around them stay.
+  EXPECT_EQ(JsonQuote("caf\xE9.zsf"), "\"caf\\ufffd.zsf\"");
+  EXPECT_EQ(JsonQuote("a\x80"
+                      "b"),
+            "\"a\\ufffdb\"");
+  EXPECT_EQ(JsonQuote("\xC0\xAF"), "\"\\ufffd\\ufffd\"");
+  EXPECT_EQ(JsonQuote("\xED\xA0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
+  EXPECT_EQ(JsonQuote("x\xE2\x82"), "\"x\\ufffd\\ufffd\"");
+  EXPECT_EQ(JsonQuote("120\u00B0 \u20AC \U0001F50C"), "\"120\u00B0 \u20AC \U0001F50C\"");
+}
+
 }  // namespace
 }  // namespace zo
