@@ -143,7 +143,11 @@ bool AtomicWriteFile(const std::string& Path, const std::string& Data, std::stri
   struct stat st {};
   if (stat(target.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) return Fail(Error, target + " is not a regular file", 0);
-    // A read-only file stays as it is, even though its folder would allow the rename.
+    // A read-only file stays as it is, even though its folder would allow the rename. A file
+    // that no one may write is marked read-only, also for a process that permissions do not
+    // stop (root): its owner meant it to stay.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+      return Fail(Error, target + " is read-only", EACCES);
     if (access(target.c_str(), W_OK) != 0) return Fail(Error, target, errno);
     mode = st.st_mode & 07777;
   } else {

@@ -19,7 +19,8 @@ namespace zo {
 enum class TAtomicStep { Create, Write, Sync, Rename };
 
 // Replaces (or creates) `Path` with exactly `Data`. An existing target keeps its permission bits
-// and must be writable by this process; a new one gets the usual permissions (0666 less the
+// and must be writable by this process and not marked read-only (no write permission for anyone:
+// refused even for root); a new one gets the usual permissions (0666 less the
 // umask). A symbolic link is followed: the file it names is replaced. False on any failure, with
 // the target unchanged and no temporary file left; `Error` (when given) then says why.
 bool AtomicWriteFile(const std::string& Path, const std::string& Data,

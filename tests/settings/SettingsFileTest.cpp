@@ -238,6 +238,12 @@ TEST_F(SettingsFileTest, OpenAndCreateFailures) {
   chmod(file.c_str(), 0444);
   LoadSettingsFile(file, message);
   EXPECT_EQ(message, "");
+  // ... and a save does not replace it, whoever runs the program.
+  const std::string read_only_bytes = ReadBytes(file);
+  SettingTable[SettingAbsorptionVoltage].Value += 10;
+  SaveSettingsFile(file, message);
+  EXPECT_EQ(message, "Error creating file: " + file);
+  EXPECT_EQ(ReadBytes(file), read_only_bytes);
   chmod(file.c_str(), 0644);
 
   // A save that fails leaves the old file whole.
