@@ -224,5 +224,42 @@ TEST(Exchange, AWholeReprogramRunAndItsLongTimeOutsOnVirtualTime) {
                         100 + 50 + 250 + (1 + 6 + 3 * 76 + 3) * kBootblockByteMs + 18000, 1.01);
 }
 
+// "Send settings" of a family-17 device through the DL2: writes get no reply and their echoes are
+// no sign of life, so without other stations on the bus the driver takes the adapter for lost
+// part-way through the run and restarts it; the retries of the writes then go through once the
+// adapter has announced itself again. With the usual traffic no restart happens at all. Either
+// way every setting reaches the device and the held writes are committed.
+TEST(Exchange, AFamily17WriteSurvivesTheAdapterRestartOfAQuietBus) {
+  for (const bool traffic : {true, false}) {
+    SCOPED_TRACE(traffic ? "with bus traffic" : "without bus traffic");
+    TRigOptions options;
+    options.BusTraffic = traffic;
+    VirtualRig rig(options);
+    SettingsModel model;
+    ASSERT_TRUE(model.Error().empty()) << model.Error();
+    TBusDriver* driver = rig.Detect();
+    ASSERT_NE(driver, nullptr);
+    ASSERT_TRUE(SelectVersion(1711104));
+    ASSERT_TRUE(ReadSettings(driver));
+    SettingTable[SettingAbsorptionVoltage].Value += 20;
+    SettingTable[SettingFloatVoltage].Value += 10;
+    const int starts = rig.DL2()->ApplicationStarts();
+    const int commits = rig.Device().FramesSeen(0x0B);
+    ASSERT_TRUE(WriteSettings(driver));
+    Delay(100);  // the last frame has been handed to the port, not yet carried over the wire
+    for (int s = 8; s <= 25; ++s) {
+      if (s == SettingDeviceKind || !SettingTable[s].IsPresent()) continue;
+      EXPECT_EQ(rig.Device().SettingValue(s), SettingTable[s].Value) << "setting " << s;
+    }
+    EXPECT_EQ(rig.Device().PendingCommitWrites(), 0);
+    EXPECT_GE(rig.Device().FramesSeen(0x0B) - commits, 18) << "a long run of page-$21 writes";
+    if (traffic) {
+      EXPECT_EQ(rig.DL2()->ApplicationStarts(), starts);
+    } else {
+      EXPECT_GT(rig.DL2()->ApplicationStarts(), starts);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zo::test
