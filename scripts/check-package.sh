@@ -8,7 +8,7 @@
 #   device documentation use word for word (the DL2 mode name and messages of the window), kept
 #   as the technician knows them;
 # - hardening-no-bindnow, hardening-no-fortify-functions: only for a package made from the test
-#   build; scripts/package.sh builds with dpkg-buildflags, which add both;
+#   build; scripts/package.sh builds with dpkg-buildflags (hardening=+all), which add both;
 # - binary-has-unneeded-section .comment: the compiler's version note, harmless.
 set -euo pipefail
 cd "$(dirname "$0")/.."

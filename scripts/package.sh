@@ -18,6 +18,7 @@ build=${1:-}
 if [ -z "$build" ]; then
   build=build-package
   rm -rf "$build"
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
   CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZO_BUILD_TESTS=OFF \
