@@ -6,10 +6,13 @@
 //   build/bin/zocfg detect --port /dev/pts/N
 //   ZO_COM7=/dev/pts/N build/bin/zoconfigure
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,7 +52,8 @@ const char HelpText[] =
     "  --seed N           seed of the garbling and of the adapter's choices (1)\n"
     "  --state FILE       on exit and on SIGUSR1, write the device's settings and frame\n"
     "                     counts to FILE\n"
-    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
+    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit);\n"
+    "                     only where nothing is, or over a link an earlier zo-sim left\n"
     "  --list             list the versions of the table and exit\n"
     "  --help             this text\n";
 
@@ -192,6 +196,43 @@ bool WriteState(const std::string& Path, const SimDevice& Device, const SimDL2Ad
   return std::rename(temporary.c_str(), Path.c_str()) == 0;
 }
 
+// Where the symbolic link `Path` points, or empty when `Path` is not a symbolic link.
+std::string LinkTarget(const std::string& Path) {
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
+  std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
+  const ssize_t length = ::readlink(Path.c_str(), target.data(), target.size() - 1);
+  if (length < 0) return "";
+  return std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+// True for the link an earlier zo-sim left behind: one to a pseudo-terminal.
+bool OwnLink(const std::string& Target) {
+  const std::string prefix = "/dev/pts/";
+  if (Target.size() <= prefix.size() || Target.compare(0, prefix.size(), prefix) != 0) return false;
+  for (std::size_t i = prefix.size(); i < Target.size(); ++i)
+    if (Target[i] < '0' || Target[i] > '9') return false;
+  return true;
+}
+
+// Makes `Path` a link to `Terminal`: where nothing is, or over a link an earlier zo-sim made.
+// Anything else at `Path` (a file, a folder, a device, another link) is left alone.
+bool MakeLink(const std::string& Path, const std::string& Terminal, std::string& Error) {
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode) || !OwnLink(LinkTarget(Path))) {
+      Error = "--link " + Path + ": something else is there already; it is left as it is";
+      return false;
+    }
+    ::unlink(Path.c_str());
+  }
+  if (::symlink(Terminal.c_str(), Path.c_str()) != 0) {
+    Error = "cannot make the link " + Path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,10 +302,11 @@ int main(int argc, char** argv) {
   adapter.Start();
   bridge->Start();
   if (!o.Link.empty()) {
-    ::unlink(o.Link.c_str());
-    if (::symlink(bridge->SlavePath().c_str(), o.Link.c_str()) != 0) {
-      std::fprintf(stderr, "zo-sim: cannot make the link %s\n", o.Link.c_str());
-      o.Link.clear();
+    if (!MakeLink(o.Link, bridge->SlavePath(), error)) {
+      std::fprintf(stderr, "zo-sim: %s\n", error.c_str());
+      bridge->Stop();
+      adapter.Stop();
+      return 1;
     }
   }
   std::printf("%s\n", bridge->SlavePath().c_str());
@@ -279,7 +321,8 @@ int main(int argc, char** argv) {
 
   bridge->Stop();
   adapter.Stop();
-  if (!o.Link.empty()) ::unlink(o.Link.c_str());
+  // Only the link made above, if it still stands as it was made.
+  if (!o.Link.empty() && LinkTarget(o.Link) == bridge->SlavePath()) ::unlink(o.Link.c_str());
   int status = 0;
   if (!o.State.empty() && !WriteState(o.State, device, adapter)) {
     std::fprintf(stderr, "zo-sim: cannot write %s\n", o.State.c_str());
