@@ -24,7 +24,7 @@ std::string Names(const std::vector<int>& Numbers) {
   std::string text;
   for (int n : Numbers) {
     const TSettingText* t = FindSettingText(n);
-    if (!text.empty()) text += ", ";
+    if (!text.empty()) text += "; ";
     text += t != nullptr ? t->Name : "setting " + std::to_string(n);
   }
   return text.empty() ? "none" : text;

@@ -250,10 +250,10 @@ int TSession::OpenAdapter() {
     adapter_ = AdapterFromLog(log);
   }
   if (Driver() != nullptr && !StopRequested()) return ExitOk;
-  if (StopRequested()) {
+  if (adapter_.ReprogramStarted) {
+    // The caller (update-firmware) reports the reprogram, and a stop held over during it.
+  } else if (StopRequested()) {
     return Stopped("");
-  } else if (adapter_.ReprogramStarted) {
-    // The caller (update-firmware) reports the reprogram.
   } else if (adapter_.Kind == "badly programmed DL2") {
     ui_.Note("No usable interface adapter on " + port_name_ +
                  ": the DL2 is badly programmed (zocfg update-firmware --yes reprograms it).",
