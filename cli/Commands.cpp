@@ -369,7 +369,11 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     j.EndArray();
     j.MemberBool("dry_run", O.DryRun);
     j.MemberBool("sent", sent);
-    j.MemberBool("verified", checked && differences.empty());
+    j.Key("verified");  // null when nothing was read back
+    if (O.DryRun || O.NoVerify)
+      j.Null();
+    else
+      j.Bool(checked && differences.empty());
     j.EndObject();
     Print(Out, j.Text());
   } else {

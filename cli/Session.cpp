@@ -290,7 +290,8 @@ int TSession::ConnectTarget() {
   steps.Stop = StopRequested;
   const bool ok = sent && !StopRequested() && ReadSettings(driver, steps);
   GetDeviceTypeName(device_type_);
-  if (StopRequested()) return Stopped("Nothing was sent to the device.");
+  if (StopRequested())
+    return Stopped(options_.Command == TCommand::Write ? "Nothing was sent to the device." : "");
   if (!ok) {
     ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
     if (!sent)
