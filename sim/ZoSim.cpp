@@ -48,6 +48,7 @@ const char HelpText[] =
     "                     programmed DL2)\n"
     "  --traffic          other stations' frames pass now and then\n"
     "  --silent-after N   the device stops answering after N requests (0: silent at once)\n"
+    "  --deaf-after N     the device still answers but takes no writes after N requests\n"
     "  --garble P         each byte to the program gets a flipped bit with probability P\n"
     "  --seed N           seed of the garbling and of the adapter's choices (1)\n"
     "  --state FILE       on exit and on SIGUSR1, write the device's settings and frame\n"
@@ -67,6 +68,7 @@ struct TSimOptions {
   TDL2Variant Variant = TDL2Variant::NewBootblock;
   bool Traffic = false;
   std::int32_t SilentAfter = -1;
+  std::int32_t DeafAfter = -1;
   double Garble = 0;
   std::int32_t Seed = 1;
   std::string State, Link;
@@ -119,6 +121,8 @@ bool Parse(int argc, char** argv, TSimOptions& O, std::string& Error) {
       if (!number(O.Firmware, 0)) return false;
     } else if (name == "--silent-after") {
       if (!number(O.SilentAfter, 0)) return false;
+    } else if (name == "--deaf-after") {
+      if (!number(O.DeafAfter, 0)) return false;
     } else if (name == "--seed") {
       if (!number(O.Seed, 0)) return false;
     } else if (name == "--mode") {
@@ -289,12 +293,14 @@ int main(int argc, char** argv) {
   adapter_config.Seed = static_cast<std::uint32_t>(o.Seed);
   SimDL2Adapter adapter(line, &device, adapter_config);
 
-  if (o.SilentAfter > 0) {
+  if (o.DeafAfter == 0) device.SetDeafToWrites(true);
+  if (o.SilentAfter > 0 || o.DeafAfter > 0) {
     // Looked at before each of the program's requests reaches the adapter, so the request after
-    // the N-th already meets a silent device.
-    const int limit = o.SilentAfter;
-    bridge->SetBeforeForward([&device, &adapter, limit] {
-      if (adapter.RequestsPassed() >= limit) device.SetSilent(true);
+    // the N-th already meets a silent (or deaf) device.
+    const int silent = o.SilentAfter, deaf = o.DeafAfter;
+    bridge->SetBeforeForward([&device, &adapter, silent, deaf] {
+      if (silent > 0 && adapter.RequestsPassed() >= silent) device.SetSilent(true);
+      if (deaf > 0 && adapter.RequestsPassed() >= deaf) device.SetDeafToWrites(true);
     });
   }
   if (o.Garble > 0) bridge->SetGarble(o.Garble, static_cast<std::uint32_t>(o.Seed));

@@ -341,14 +341,29 @@ TEST_F(ZocfgEndToEnd, JsonFailuresAreOneDocumentWithTheSameKeys) {
   }
 }
 
+// 23 requests find the device and read it; it stops taking the write after 10 of its frames.
 TEST_F(ZocfgEndToEnd, AWriteTheDeviceStopsTakingIsReadBackAndFails) {
-  // 23 requests find the device and read it; it falls silent after 10 of the write's frames.
   SimProcess sim(folder_, {"--device", "1711104", "--silent-after", "33"});
   ModelOf(Device(1711104));
   SettingTable[SettingFloatVoltage].Value = 2700;
   const RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), SaveModel("send.zsf")});
   EXPECT_EQ(r.Status, 1) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "The settings were sent but could not be read back")) << r.Err;
+}
+
+TEST_F(ZocfgEndToEnd, AWriteTheDeviceIgnoresNamesTheSettingsThatDiffer) {
+  // Without the commit frame, none of the held writes reaches the settings.
+  SimProcess sim(folder_, {"--device", "1711104", "--deaf-after", "33"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  const RunResult r =
+      Zocfg(folder_, {"write", "--port", sim.Path(), SaveModel("send.zsf"), "--json"});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err,
+                       "error: The device does not hold every setting sent.\n"
+                       "  Float voltage: sent 27.00 V, the device holds 27.60 V\n"))
+      << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"ok\": false")) << r.Out;
 }
 
 TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrItsOwnLinkStands) {
