@@ -6,6 +6,7 @@
 
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
+#include "cli/Outcome.h"
 #include "cli/TraceBackend.h"
 #include "data/CarriedFirmware.h"
 #include "drivers/Bustools.h"
@@ -111,7 +112,9 @@ int TSession::LoadVersions() {
   settings_built_ = true;
   if (!error.empty()) {
     ShowMessageBox(error, TMsgDlgType::mtError);
-    ui_.Context("Looked at: " + VersionFilePath(ExecutableFolder()));
+    const std::string path = VersionFilePath(ExecutableFolder());
+    ui_.Context("Looked at: " + path);
+    if (error == CannotFindVersionFileText) ui_.Context(WhyUnreadable(path));
     return ExitFile;
   }
   SetLogSize(256);
