@@ -212,6 +212,21 @@ class RecordingLabel final : public TValueLabel {
   TSetting* setting_;
 };
 
+// A recording label on every monitor value while the object lives.
+struct RecordedMonitors {
+  RecordedMonitors() {
+    for (auto& entry : MonitorList) {
+      Labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
+      entry->ValueLabel = Labels.back().get();
+    }
+  }
+  ~RecordedMonitors() {
+    for (auto& entry : MonitorList)
+      entry->ValueLabel = nullptr;
+  }
+  std::vector<std::unique_ptr<RecordingLabel>> Labels;
+};
+
 // The bus thread on the rig's port, as the window runs it: created at start, the port chosen
 // through the pause handshake, stopped with SafeTerminate.
 class BusUnderTest {
@@ -301,11 +316,8 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
     SetKnownMonitorValues(rig.Device());
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
-    std::vector<std::unique_ptr<RecordingLabel>> labels;
-    for (auto& entry : MonitorList) {
-      labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
-      entry->ValueLabel = labels.back().get();
-    }
+    RecordedMonitors recorded;
+    auto& labels = recorded.Labels;
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
     const int reps = FaultRepetitions();
@@ -359,8 +371,6 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
         "defeated frame check\n",
         probability * 100, reps, shown, undetectable);
     EXPECT_GT(shown, 0);
-    for (auto& entry : MonitorList)
-      entry->ValueLabel = nullptr;
   }
 }
 
@@ -561,11 +571,8 @@ TEST(DL2WithoutAnnouncement, SwitchedOffAndOnItIsFoundAgainAndLiveValuesResume) 
   });
   SettingsModel model;
   ASSERT_TRUE(SelectVersion(kVersion));
-  std::vector<std::unique_ptr<RecordingLabel>> labels;
-  for (auto& entry : MonitorList) {
-    labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
-    entry->ValueLabel = labels.back().get();
-  }
+  RecordedMonitors recorded;
+  auto& labels = recorded.Labels;
   auto shown_since = [&](TimePoint From) {
     return std::all_of(labels.begin(), labels.end(), [&](const auto& l) {
       return !l->Shown.empty() && l->Shown.back().At > From;
@@ -598,8 +605,6 @@ TEST(DL2WithoutAnnouncement, SwitchedOffAndOnItIsFoundAgainAndLiveValuesResume) 
     }
   }
   rig.Line().SetTap(nullptr);
-  for (auto& entry : MonitorList)
-    entry->ValueLabel = nullptr;
 }
 
 TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheNextRunRepairsIt) {
