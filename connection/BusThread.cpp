@@ -61,7 +61,8 @@ TBusState TBusThread::State() const {
 }
 
 void TBusThread::CreateDriver() {
-  TBusDriver* driver = DetectInterface(port_.get(), true, FirmwareStream, FirmwareVersion);
+  TBusDriver* driver =
+      DetectInterface(port_.get(), true, FirmwareStream, FirmwareVersion, &bad_dl2_declined_);
   if (driver != nullptr) {
     port_.release();  // the driver owns the port now
     driver_.store(driver);
@@ -75,6 +76,7 @@ void TBusThread::UpdateMonitorLabel() {
 bool TBusThread::OpenPort(std::uint8_t PortNumber) {
   if (!Paused()) return false;
   StopDriver();
+  bad_dl2_declined_ = false;
   port_ = std::make_unique<TRS232o>();
   port_->Open(PortNumber, 1200, 'N', 1024, 1024);
   if (port_->PortNumber != 0) {
@@ -90,6 +92,7 @@ bool TBusThread::OpenPort(std::uint8_t PortNumber) {
 bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber) {
   if (!Paused()) return false;
   StopDriver();
+  bad_dl2_declined_ = false;
   port_ = std::make_unique<TRS232o>();
   if (!port_->OpenBackend(std::move(Backend), PortNumber, 1200, 'N', 1024, 1024)) return false;
   CreateDriver();

@@ -22,6 +22,7 @@
 #include "ui/AbtForm.h"
 #include "ui/Inputunit.h"
 #include "ui/QtUiServices.h"
+#include "ui/Showing.h"
 
 namespace zo {
 
@@ -729,9 +730,9 @@ void TForm1::ShowBusyMessage(const std::string& Text) {
   box->setStandardButtons(QMessageBox::NoButton);
   box->setModal(false);
   box->setWindowModality(Qt::NonModal);
-  box->show();
-  box->repaint();
   BusyMessage_ = box;
+  // The caller blocks the main thread next: the box must be on the screen before.
+  ShowPainted(box);
 }
 
 void TForm1::UpdatePortTips() {
@@ -755,7 +756,10 @@ void TForm1::UpdatePortTips() {
     return text;
   };
   for (QAction* item : {Com11, Com21, Com31, Com41, ComOther1}) {
-    const QString text = tip(item->data().toInt());
+    // "&Other" keeps the last chosen port number, also a fixed one's: it names its own port
+    // only while it is the chosen item.
+    const bool own = item != ComOther1 || checked_port_ == ComOther1;
+    const QString text = own ? tip(item->data().toInt()) : QString();
     item->setToolTip(text.isEmpty() ? item->text().remove('&') : text);
     item->setStatusTip(text);
   }

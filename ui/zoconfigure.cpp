@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QScreen>
 #include <memory>
 
 #include "sim/Demo.h"
@@ -16,6 +15,7 @@
 #include "ui/Progress.h"
 #include "ui/QtMainThread.h"
 #include "ui/QtUiServices.h"
+#include "ui/Showing.h"
 #include "ui/Unit1.h"
 
 namespace {
@@ -61,9 +61,7 @@ int main(int argc, char** argv) {
     ui.SetParentWindow(form);
     new zo::TInputForm(form);              // owned by the main window
     new zo::TProgressForm(form);           // owned by the main window
-    if (QScreen* screen = form->screen())  // centred on the screen
-      form->move(screen->availableGeometry().center() -
-                 QPoint(form->width() / 2, form->height() / 2));
+    zo::CentreOnScreen(form);
     form->show();
     result = QApplication::exec();
     delete form;  // CleanUp: the bus thread ends, the settings model is freed
