@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
   {
     auto* form = new zo::TForm1(parameters);
     ui.SetParentWindow(form);
-    new zo::TInputForm(form);              // owned by the main window
-    new zo::TProgressForm(form);           // owned by the main window
+    new zo::TInputForm(form);     // owned by the main window
+    new zo::TProgressForm(form);  // owned by the main window
     zo::CentreOnScreen(form);
     form->show();
     result = QApplication::exec();

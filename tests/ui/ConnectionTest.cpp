@@ -119,8 +119,8 @@ int BadDL2Detections() {
   std::string log;
   GetLogText(log);
   int count = 0;
-  for (std::size_t at = 0; (at = log.find("Badly programmed DL2 detected", at)) != std::string::npos;
-       ++at)
+  for (std::size_t at = 0;
+       (at = log.find("Badly programmed DL2 detected", at)) != std::string::npos; ++at)
     ++count;
   return count;
 }
