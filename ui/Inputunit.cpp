@@ -101,7 +101,7 @@ TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
   UnitLabel4 = MakeLabel(this, "UnitLabel4", "", UnitLeft, 64, 40);
   // The values are longest for the widest bounds: fit the texts with such a row shown.
   for (QLabel* value : {DefaultLabel, MinimumValueLabel, MaximumValueLabel, StepSizeLabel})
-    value->setText(QStringLiteral("8888.88"));
+    value->setText(QStringLiteral("888.88"));
   UnitLabel1->setText(QStringLiteral("Days"));
   FitWindowFont(this, 11);
   for (QLabel* label :
