@@ -158,7 +158,7 @@ void DL2ModeName(std::uint8_t Mode, std::string& Text) {
 }
 
 TBusDriver* DetectInterface(TRS232o* Port, bool UseSimpleDriver, std::istream* Firmware,
-                            std::int32_t FirmwareVersion) {
+                            std::int32_t FirmwareVersion, bool* BadDL2Declined) {
   if (Port == nullptr || Port->PortNumber == 0) return nullptr;
   std::int32_t version = 0;
   std::uint8_t mode = 0;
@@ -181,7 +181,7 @@ TBusDriver* DetectInterface(TRS232o* Port, bool UseSimpleDriver, std::istream* F
     }
   }
   if (Firmware != nullptr)
-    CheckInterfaceFirmware(*Port, Firmware, FirmwareVersion, kind, version, mode);
+    CheckInterfaceFirmware(*Port, Firmware, FirmwareVersion, kind, version, mode, BadDL2Declined);
   switch (kind) {
     case ikDL1:
       return new TDL1Driver(Port);
@@ -202,18 +202,25 @@ bool SendDL2SFrame(TRS232o& Port) {
 }
 
 void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t FirmwareVersion,
-                            TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t) {
+                            TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t,
+                            bool* BadDL2Declined) {
   if (Firmware == nullptr) return;
   if (Kind == ikBadDL2) {
+    // Asked again every detection cycle, a refused question would come back at once and leave
+    // the user no way to reach anything else in the program.
+    if (BadDL2Declined && *BadDL2Declined) return;
+    auto declined = [BadDL2Declined] {
+      if (BadDL2Declined) *BadDL2Declined = true;
+    };
     if (Ui().MessageDlg("The DL2 seems to be badly programmed!\rA reprogram must be "
                         "performed!\rDo you want to reprogram the Dl2 now?",
                         TMsgDlgType::mtError, mbYes | mbNo) != TModalResult::mrYes)
-      return;
+      return declined();
     Port.SetBreak(true);
     if (Ui().MessageDlg("Please switch the device off and on again to reset the DL2!\rPress ok "
                         "when done.",
                         TMsgDlgType::mtConfirmation, mbOK | mbCancel) != TModalResult::mrOk)
-      return;
+      return declined();
     ReprogramInterface(Port, *Firmware, "DL2");
     Kind = ikNone;
     return;

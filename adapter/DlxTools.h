@@ -31,8 +31,10 @@ enum TInterfaceKind : std::uint8_t {
 // detection finds the adapter anew). A returned driver owns `Port`; the caller drops its
 // reference. Main thread only. Bounded by the probes' time-outs: under a second with nothing
 // attached, about two seconds for a DL1; a reprogram adds its own run.
+// `BadDL2Declined`, when given, remembers the user's refusal to reprogram a badly programmed DL2
+// (see CheckInterfaceFirmware), so that the caller's next detections do not ask again.
 TBusDriver* DetectInterface(TRS232o* Port, bool UseSimpleDriver, std::istream* Firmware,
-                            std::int32_t FirmwareVersion);
+                            std::int32_t FirmwareVersion, bool* BadDL2Declined = nullptr);
 
 // Classifies the adapter with one or two passes of the probes (ProbeXon: 0x11 heard at 19200
 // baud; ProbeEcho: 'H' echoed at 2400; ReadDL2Version), the second after StartDL2Application when
@@ -66,8 +68,12 @@ void DL2ModeName(std::uint8_t Mode, std::string& Text);
 // The DL2 firmware check: offers to reprogram a badly programmed DL2, or one whose firmware has
 // the image's major version with an older minor revision (>= 100), and runs the reprogram. After
 // any reprogram attempt Kind := ikNone. Nothing without an image.
+// With `BadDL2Declined` given: a No to the reprogram question or a Cancel of the switch-off-and-on
+// request of a badly programmed DL2 sets it, and while it is set that DL2 is not asked about again
+// (it simply gets no driver). Without it every detection asks anew.
 void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t FirmwareVersion,
-                            TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t Mode);
+                            TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t Mode,
+                            bool* BadDL2Declined = nullptr);
 
 // One complete reprogram run with the progress dialog and the result message: loads and checks
 // the image (from its beginning), connects the bootblock (up to 25 s when it is silent), sends

@@ -66,7 +66,8 @@ TBusState TBusThread::State() const {
 }
 
 void TBusThread::CreateDriver() {
-  TBusDriver* driver = DetectInterface(port_.get(), true, FirmwareStream, FirmwareVersion);
+  TBusDriver* driver =
+      DetectInterface(port_.get(), true, FirmwareStream, FirmwareVersion, &bad_dl2_declined_);
   if (driver != nullptr) {
     port_.release();  // the driver owns the port now
     driver_.store(driver);
@@ -81,6 +82,7 @@ bool TBusThread::OpenPort(std::uint8_t PortNumber) {
   if (!Paused()) return false;
   StopDriver();
   port_gone_.store(false);
+  bad_dl2_declined_ = false;
   port_ = std::make_unique<TRS232o>();
   port_->Open(PortNumber, 1200, 'N', 1024, 1024);
   if (port_->PortNumber != 0) {
@@ -107,6 +109,7 @@ bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::ui
   if (!Paused()) return false;
   StopDriver();
   port_gone_.store(false);
+  bad_dl2_declined_ = false;
   port_ = std::make_unique<TRS232o>();
   if (!port_->OpenBackend(std::move(Backend), PortNumber, 1200, 'N', 1024, 1024)) return false;
   PortOpened(std::move(Reopen));

@@ -119,6 +119,9 @@ class TBusThread : public TSafeThread {
 
   std::atomic<std::int32_t> detected_version_{-1};
   std::atomic<std::int32_t> overruled_version_{-1};
+  // The user refused to reprogram the badly programmed DL2 on this port: detection goes on
+  // without asking until a port is opened again. Main thread only (detection runs there).
+  bool bad_dl2_declined_ = false;
   std::unique_ptr<TRS232o> port_;
   std::atomic<TBusDriver*> driver_{nullptr};
 

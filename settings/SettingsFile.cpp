@@ -115,18 +115,22 @@ void LoadSettingsFile(const std::string& FileName, std::string& Message) {
       value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 1);
   }
 
+  // Every value is brought within its bounds, but only settings the version has are reported:
+  // the others are never shown or sent, and a file saved from this very device must load back
+  // without a complaint.
   int count = 0;
   for (int n = SettingAbsorptionVoltage; n <= SettingPhaseMode; ++n) {
     if (n == SettingDeviceKind) continue;
     GetBounds(static_cast<std::uint8_t>(n));
     std::int32_t& value = SettingTable[n].Value;
+    const int counted = SettingTable[n].IsPresent() ? 1 : 0;
     if (value < BoundMin) {
       value = BoundMin;
-      ++count;
+      count += counted;
     }
     if (value > BoundMax) {
       value = BoundMax;
-      ++count;
+      count += counted;
     }
   }
   if (count == 1)

@@ -4,20 +4,19 @@
 #include <QMouseEvent>
 
 #include "adapter/Textlogger.h"
+#include "ui/Fitting.h"
 #include "ui/QtUiServices.h"
 
 namespace zo {
 
 namespace {
-QLabel* MakeLabel(QWidget* Parent, const char* Name, const QString& Text, int X, int Y,
-                  int PixelSize) {
+// A label in the room the design leaves it; the product name and the version are headings.
+QLabel* MakeLabel(QWidget* Parent, const char* Name, const QString& Text, int X, int Y, int W,
+                  int H, int PixelSize = 0) {
   auto* label = new QLabel(Text, Parent);
   label->setObjectName(QString::fromLatin1(Name));
-  QFont f = label->font();
-  f.setPixelSize(PixelSize);
-  label->setFont(f);
-  label->move(X, Y);
-  label->adjustSize();
+  if (PixelSize > 0) SetDesignFont(label, PixelSize);
+  label->setGeometry(X, Y, W, H);
   return label;
 }
 }  // namespace
@@ -44,29 +43,26 @@ TAboutBox::TAboutBox(QWidget* Owner)
   // readable.
   QPalette text_palette = palette();
   text_palette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
-  ProductName = MakeLabel(this, "ProductName", QStringLiteral("ZO configure"), 16, 16, 20);
+  ProductName = MakeLabel(this, "ProductName", QStringLiteral("ZO configure"), 16, 16, 116, 24, 20);
   ProductName->setPalette(text_palette);
   ProductName->installEventFilter(this);
-  FitLabelWidth(ProductName, 116);
-  Version = MakeLabel(this, "Version", QStringLiteral("Version 90.03.120"), 16, 40, 16);
+  Version = MakeLabel(this, "Version", QStringLiteral("Version 90.03.120"), 16, 40, 200, 24, 16);
   Version->setPalette(text_palette);
   Label1 = MakeLabel(this, "Label1", QStringLiteral("Configuration program  for  Corvane devices"),
-                     136, 24, 11);
-  MakerLabel = MakeLabel(this, "MakerLabel", QStringLiteral("Made by Tarnelo Energy"), 16, 72, 11);
+                     136, 24, 391 - 4 - 136, 16);
+  MakerLabel =
+      MakeLabel(this, "MakerLabel", QStringLiteral("Made by Tarnelo Energy"), 16, 72, 300, 16);
   MakerLabel->setPalette(text_palette);
   WebLinkLabel1 = new TWebLinkLabel(this);
   WebLinkLabel1->setObjectName(QStringLiteral("WebLinkLabel1"));
   WebLinkLabel1->setText(QString::fromLatin1(MakerWebAddress));
   WebLinkLabel1->Link = QString::fromLatin1(MakerWebAddress);
-  WebLinkLabel1->move(16, 88);
-  WebLinkLabel1->adjustSize();
+  WebLinkLabel1->setGeometry(16, 88, 300, 16);
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));
   OKButton->setGeometry(151, 132, 90, 45);
-  QFont bf = OKButton->font();
-  bf.setPixelSize(13);
-  OKButton->setFont(bf);
+  SetDesignFont(OKButton, 13);
   OKButton->setDefault(true);
   connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -78,6 +74,7 @@ TAboutBox::TAboutBox(QWidget* Owner)
   SpecialInfoMemo->setPalette(text_palette);
   SpecialInfoMemo->hide();
   SpecialInfoMemo->viewport()->installEventFilter(this);
+  FitWindowFont(this, 11);
 }
 
 void TAboutBox::CheckDisplaySpecialInfo(Qt::MouseButton Button, Qt::KeyboardModifiers Shift) {

@@ -33,14 +33,4 @@ void TDecoration::paintEvent(QPaintEvent*) {
   p.drawLine(QPointF(w * 0.3, h * 0.35), QPointF(w, h * 0.35));
 }
 
-void FitLabelWidth(QLabel* Label, int Width) {
-  QFont f = Label->font();
-  if (f.pixelSize() <= 0) f.setPixelSize(QFontInfo(f).pixelSize());
-  const QString text = QString(Label->text()).remove(QLatin1Char('&'));
-  while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(text) > Width)
-    f.setPixelSize(f.pixelSize() - 1);
-  Label->setFont(f);
-  Label->adjustSize();
-}
-
 }  // namespace zo

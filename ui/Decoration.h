@@ -2,7 +2,6 @@
 // line, drawn in the colours of the desktop's theme.
 #pragma once
 
-#include <QLabel>
 #include <QWidget>
 
 namespace zo {
@@ -14,9 +13,5 @@ class TDecoration final : public QWidget {
  protected:
   void paintEvent(QPaintEvent* Event) override;
 };
-
-// The desktop's font is often wider than the design's: shrinks `Label`'s font (down to 8 pixels)
-// until its text fits in `Width` pixels, so that it does not run into the control beside it.
-void FitLabelWidth(QLabel* Label, int Width);
 
 }  // namespace zo

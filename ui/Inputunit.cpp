@@ -5,6 +5,7 @@
 #include "adapter/TextTool.h"
 #include "settings/Settings.h"
 #include "threads/UiServices.h"
+#include "ui/Fitting.h"
 #include "ui/QtUiServices.h"
 #include "ui/Unit1.h"
 
@@ -38,19 +39,27 @@ constexpr TEditInfo EditTable[] = {
     {"UBatAlarmHighEdit", "Modifying high battery alarm level", SettingHighBatteryAlarm, "V"},
 };
 
-QLabel* MakeLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y,
-                  bool RightAligned = false) {
+// The rows of default, minimum, maximum and step: caption, value (right-aligned up to the unit)
+// and unit side by side, each in its own room.
+constexpr int RowHeight = 16;
+constexpr int CaptionLeft = 80, ValueLeft = 166, UnitLeft = 208;
+
+QLabel* MakeLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W,
+                  int H = RowHeight, Qt::Alignment Align = Qt::AlignLeft) {
   auto* label = new QLabel(QString::fromUtf8(Text), Parent);
   label->setObjectName(QString::fromLatin1(Name));
-  if (RightAligned) {
-    // Right-aligned labels keep their right edge where the design puts it (before the unit).
-    label->setGeometry(X - 50, Y, 80, 14);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  } else {
-    label->move(X, Y);
-    label->adjustSize();
-  }
+  label->setGeometry(X, Y, W, H);
+  label->setAlignment(Align | Qt::AlignVCenter);
   return label;
+}
+
+QLabel* MakeCaption(QWidget* Parent, const char* Name, const char* Text, int Y) {
+  return MakeLabel(Parent, Name, Text, CaptionLeft, Y, ValueLeft - 2 - CaptionLeft);
+}
+
+QLabel* MakeValue(QWidget* Parent, const char* Name, int Y) {
+  return MakeLabel(Parent, Name, "", ValueLeft, Y, UnitLeft - 4 - ValueLeft, RowHeight,
+                   Qt::AlignRight);
 }
 
 }  // namespace
@@ -66,10 +75,9 @@ TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
   NewValueEdit = new QLineEdit(this);
   NewValueEdit->setObjectName(QStringLiteral("NewValueEdit"));
   NewValueEdit->setGeometry(160, 104, 73, 21);
-  Label1 = MakeLabel(this, "Label1", "Enter new value:", 72, 106);
-  Label1->move(NewValueEdit->x() - Label1->width() - 4, 106);
-  Label2 = MakeLabel(this, "Label2", "Minimum value: ", 80, 32);
-  Label3 = MakeLabel(this, "Label3", "Maximum value: ", 80, 48);
+  Label1 = MakeLabel(this, "Label1", "Enter new value:", 72, 104, 84, 21);
+  Label2 = MakeCaption(this, "Label2", "Minimum value: ", 32);
+  Label3 = MakeCaption(this, "Label3", "Maximum value: ", 48);
   OKButton =
       new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));
@@ -81,18 +89,24 @@ TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
   BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
   BitBtn2->setGeometry(32, 152, 105, 41);
   BitBtn2->setAutoDefault(false);
-  MaximumValueLabel = MakeLabel(this, "MaximumValueLabel", "", 174, 48, true);
-  MinimumValueLabel = MakeLabel(this, "MinimumValueLabel", "", 174, 32, true);
-  StepSizeLabel = MakeLabel(this, "StepSizeLabel", "", 174, 64, true);
-  Label5 = MakeLabel(this, "Label5", "Step size:", 80, 64);
-  Label4 = MakeLabel(this, "Label4", "Default value: ", 80, 16);
-  DefaultLabel = MakeLabel(this, "DefaultLabel", "", 174, 16, true);
-  UnitLabel1 = MakeLabel(this, "UnitLabel1", "", 208, 32);
-  UnitLabel3 = MakeLabel(this, "UnitLabel3", "", 208, 48);
-  UnitLabel2 = MakeLabel(this, "UnitLabel2", "", 208, 16);
-  UnitLabel4 = MakeLabel(this, "UnitLabel4", "", 208, 64);
-  for (QLabel* unit : {UnitLabel1, UnitLabel2, UnitLabel3, UnitLabel4})
-    unit->setFixedWidth(40);
+  MaximumValueLabel = MakeValue(this, "MaximumValueLabel", 48);
+  MinimumValueLabel = MakeValue(this, "MinimumValueLabel", 32);
+  StepSizeLabel = MakeValue(this, "StepSizeLabel", 64);
+  Label5 = MakeCaption(this, "Label5", "Step size:", 64);
+  Label4 = MakeCaption(this, "Label4", "Default value: ", 16);
+  DefaultLabel = MakeValue(this, "DefaultLabel", 16);
+  UnitLabel1 = MakeLabel(this, "UnitLabel1", "", UnitLeft, 32, 40);
+  UnitLabel3 = MakeLabel(this, "UnitLabel3", "", UnitLeft, 48, 40);
+  UnitLabel2 = MakeLabel(this, "UnitLabel2", "", UnitLeft, 16, 40);
+  UnitLabel4 = MakeLabel(this, "UnitLabel4", "", UnitLeft, 64, 40);
+  // The values are longest for the widest bounds: fit the texts with such a row shown.
+  for (QLabel* value : {DefaultLabel, MinimumValueLabel, MaximumValueLabel, StepSizeLabel})
+    value->setText(QStringLiteral("888.88"));
+  UnitLabel1->setText(QStringLiteral("Days"));
+  FitWindowFont(this, 11);
+  for (QLabel* label :
+       {DefaultLabel, MinimumValueLabel, MaximumValueLabel, StepSizeLabel, UnitLabel1})
+    label->clear();
 
   connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
   connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);

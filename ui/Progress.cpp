@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "ui/Fitting.h"
 #include "ui/QtUiServices.h"
 
 namespace zo {
@@ -30,6 +31,10 @@ TProgressForm::TProgressForm(QWidget* MainWindow)
   ProgressBar->setGeometry(40, 56, 153, 17);
   ProgressBar->setRange(0, 100);
   ProgressBar->setTextVisible(false);
+  // Fitted to the longest text it shows.
+  ProgressInfo->setText(QStringLiteral("Please wait, erasing"));
+  FitWindowFont(this, 11);
+  ProgressInfo->setText(QStringLiteral("ProgressInfo"));
   ProgressForm = this;
 }
 

@@ -20,8 +20,10 @@
 #include "settings/SettingsFile.h"
 #include "threads/UiServices.h"
 #include "ui/AbtForm.h"
+#include "ui/Fitting.h"
 #include "ui/Inputunit.h"
 #include "ui/QtUiServices.h"
+#include "ui/Showing.h"
 
 namespace zo {
 
@@ -40,39 +42,43 @@ QFont WindowFont(const QWidget* W) {
   return f;
 }
 
-QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y) {
+// The height of a row with an edit: a label of the row has it too, its text centred on the
+// row, so that caption, value and unit line up.
+constexpr int RowHeight = 20;
+
+// A label of the room the design leaves it up to the next control of its row (W x H).
+QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W,
+                 int H = RowHeight) {
   auto* label = new QLabel(QString::fromUtf8(Text), Parent);
   label->setObjectName(QString::fromLatin1(Name));
-  label->move(X, Y);
-  label->adjustSize();
+  label->setGeometry(X, Y, W, H);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
 }
 
 QLineEdit* NewEdit(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W) {
   auto* edit = new QLineEdit(QString::fromUtf8(Text), Parent);
   edit->setObjectName(QString::fromLatin1(Name));
-  edit->setGeometry(X, Y, W, 20);
+  edit->setGeometry(X, Y, W, RowHeight);
   edit->setReadOnly(true);
   edit->setAlignment(Qt::AlignRight);
   return edit;
 }
 
-QCheckBox* NewCheckBox(QWidget* Parent, const char* Name, const char* Text, int X, int Y,
-                       bool Checked) {
+QCheckBox* NewCheckBox(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W,
+                       int H, bool Checked) {
   auto* box = new QCheckBox(QString::fromUtf8(Text), Parent);
   box->setObjectName(QString::fromLatin1(Name));
-  box->move(X, Y);
-  box->adjustSize();
+  box->setGeometry(X, Y, W, H);
   box->setChecked(Checked);
   return box;
 }
 
-QRadioButton* NewRadio(QWidget* Parent, const char* Name, const char* Text, int X, int Y,
-                       bool Checked) {
+QRadioButton* NewRadio(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W,
+                       int H, bool Checked) {
   auto* radio = new QRadioButton(QString::fromUtf8(Text), Parent);
   radio->setObjectName(QString::fromLatin1(Name));
-  radio->move(X, Y);
-  radio->adjustSize();
+  radio->setGeometry(X, Y, W, H);
   radio->setChecked(Checked);
   return radio;
 }
@@ -211,6 +217,10 @@ TForm1::TForm1(const QStringList& Parameters, QWidget* Parent) : QMainWindow(Par
   CreateMenus();
   CreatePanel();
   ConnectHandlers();
+  FitWindowFont(this, WindowFont(this).pixelSize());
+  // The caption check box sizes itself to its text, at the size just chosen.
+  EnableChargerCheckBox->adjustSize();
+  EnableChargerCheckBox->move(24, 202 - EnableChargerCheckBox->height() / 2 + 2);
 
   auto* bar = new QStatusBar(this);
   bar->setSizeGripEnabled(false);
@@ -285,50 +295,50 @@ void TForm1::CreateMenus() {
 
 void TForm1::CreatePanel() {
   QWidget* P = MasterPanel;
-  SystemFrequencyLabel = NewLabel(P, "SystemFrequencyLabel", "System f&requency", 16, 4);
-  RadioButton50Hz = NewRadio(P, "RadioButton50Hz", "50 Hz", 112, 4, true);
-  RadioButton60Hz = NewRadio(P, "RadioButton60Hz", "60 Hz", 168, 4, false);
+  SystemFrequencyLabel = NewLabel(P, "SystemFrequencyLabel", "System f&requency", 16, 4, 92, 18);
+  RadioButton50Hz = NewRadio(P, "RadioButton50Hz", "50 Hz", 112, 4, 52, 18, true);
+  RadioButton60Hz = NewRadio(P, "RadioButton60Hz", "60 Hz", 168, 4, 96, 18, false);
   SystemFrequencyLabel->setBuddy(RadioButton50Hz);
-  FitLabelWidth(SystemFrequencyLabel, 94);
-  NrOfSlavesLabel = NewLabel(P, "NrOfSlavesLabel", "&Number of slaves", 272, 4);
+  NrOfSlavesLabel = NewLabel(P, "NrOfSlavesLabel", "&Number of slaves", 272, 4, 92, 18);
   NrOfSlavesComboBox = NewCombo(P, "NrOfSlavesComboBox", {"0", "1", "2", "3", "4"}, 368, 0, 34);
   NrOfSlavesComboBox->setMinimumContentsLength(1);
   NrOfSlavesComboBox->resize(std::max(34, NrOfSlavesComboBox->sizeHint().width()), 21);
   NrOfSlavesLabel->setBuddy(NrOfSlavesComboBox);
-  FitLabelWidth(NrOfSlavesLabel, 94);
 
   InverterGroupBox = new QGroupBox(QStringLiteral("&Inverter"), P);
   InverterGroupBox->setObjectName(QStringLiteral("InverterGroupBox"));
   InverterGroupBox->setGeometry(8, 24, 225, 121);
   QWidget* G = InverterGroupBox;
-  InvOutputLabel = NewLabel(G, "InvOutputLabel", "AC voltage", 8, 22);
-  InvOutputEdit = NewEdit(G, "InvOutputEdit", "230", 160, 20, 41);
-  InvOutputUnitLabel = NewLabel(G, "InvOutputUnitLabel", "V", 208, 22);
-  DCLowShutDownLabel = NewLabel(G, "DCLowShutDownLabel", "DC low shut-down", 8, 46);
-  DCLowShutDownEdit = NewEdit(G, "DCLowShutDownEdit", "9.00", 160, 44, 41);
-  DCLowShutDownUnitLabel = NewLabel(G, "DCLowShutDownUnitLabel", "V", 210, 46);
-  DCLowRestartLabel = NewLabel(G, "DCLowRestartLabel", "DC low restart", 8, 70);
-  DCLowRestartEdit = NewEdit(G, "DCLowRestartEdit", "11.00", 160, 68, 41);
-  DCLowRestartUnitLabel = NewLabel(G, "DCLowRestartUnitLabel", "V", 210, 70);
-  AESCheckBox = NewCheckBox(G, "AESCheckBox", "AES", 8, 97, true);
-  AssistCheckBox = NewCheckBox(G, "AssistCheckBox", "PeakFeed", 80, 97, true);
+  InvOutputLabel = NewLabel(G, "InvOutputLabel", "AC voltage", 8, 22, 148);
+  InvOutputEdit = NewEdit(G, "InvOutputEdit", "230", 160, 22, 41);
+  InvOutputUnitLabel = NewLabel(G, "InvOutputUnitLabel", "V", 208, 22, 15);
+  DCLowShutDownLabel = NewLabel(G, "DCLowShutDownLabel", "DC low shut-down", 8, 46, 148);
+  DCLowShutDownEdit = NewEdit(G, "DCLowShutDownEdit", "9.00", 160, 46, 41);
+  DCLowShutDownUnitLabel = NewLabel(G, "DCLowShutDownUnitLabel", "V", 208, 46, 15);
+  DCLowRestartLabel = NewLabel(G, "DCLowRestartLabel", "DC low restart", 8, 70, 148);
+  DCLowRestartEdit = NewEdit(G, "DCLowRestartEdit", "11.00", 160, 70, 41);
+  DCLowRestartUnitLabel = NewLabel(G, "DCLowRestartUnitLabel", "V", 208, 70, 15);
+  AESCheckBox = NewCheckBox(G, "AESCheckBox", "AES", 8, 97, 70, 19, true);
+  AssistCheckBox = NewCheckBox(G, "AssistCheckBox", "PeakFeed", 80, 97, 140, 19, true);
 
   MultiPhaseGroupBox = new QGroupBox(QStringLiteral("Single p&hase / 2-3 phase"), P);
   MultiPhaseGroupBox->setObjectName(QStringLiteral("MultiPhaseGroupBox"));
   MultiPhaseGroupBox->setGeometry(248, 24, 201, 121);
   QWidget* M = MultiPhaseGroupBox;
-  SinglephaseRadioButton = NewRadio(M, "SinglephaseRadioButton", "Single phase", 8, 18, true);
-  ThreePhaseRadioButton = NewRadio(M, "ThreePhaseRadioButton", "3 phase", 8, 37, false);
+  SinglephaseRadioButton =
+      NewRadio(M, "SinglephaseRadioButton", "Single phase", 8, 18, 189, 19, true);
+  ThreePhaseRadioButton = NewRadio(M, "ThreePhaseRadioButton", "3 phase", 8, 37, 189, 19, false);
   DualPhase180RadioButton =
-      NewRadio(M, "DualPhase180RadioButton", "Split phase 180\u00B0", 8, 56, false);
+      NewRadio(M, "DualPhase180RadioButton", "Split phase 180\u00B0", 8, 56, 189, 19, false);
   DualPhase120RadioButton =
-      NewRadio(M, "DualPhase120RadioButton", "Two leg 3 phase 120\u00B0 ", 8, 75, false);
-  LeaderCheckBox = NewCheckBox(M, "LeaderCheckBox", "Leader", 8, 97, false);
+      NewRadio(M, "DualPhase120RadioButton", "Two leg 3 phase 120\u00B0 ", 8, 75, 189, 19, false);
+  LeaderCheckBox = NewCheckBox(M, "LeaderCheckBox", "Leader", 8, 97, 189, 19, false);
   LeaderCheckBox->setEnabled(false);
 
-  GroundRelayCheckBox = NewCheckBox(P, "GroundRelayCheckBox", "Ground relay", 16, 160, true);
+  GroundRelayCheckBox =
+      NewCheckBox(P, "GroundRelayCheckBox", "Ground relay", 16, 160, 432, 16, true);
   WaveShapeCheckBox =
-      NewCheckBox(P, "WaveShapeCheckBox", "Fast input voltage detection", 16, 176, true);
+      NewCheckBox(P, "WaveShapeCheckBox", "Fast input voltage detection", 16, 176, 432, 16, true);
 
   CreateStatusPanel();
   CreateChargerGroup();
@@ -337,12 +347,12 @@ void TForm1::CreatePanel() {
   AlarmRelayGroupBox->setObjectName(QStringLiteral("AlarmRelayGroupBox"));
   AlarmRelayGroupBox->setGeometry(464, 202, 161, 101);
   QWidget* A = AlarmRelayGroupBox;
-  NewLabel(A, "UBatAlarmLowLabel", "low DC voltage", 8, 22);
-  UBatAlarmLowEdit = NewEdit(A, "UBatAlarmLowEdit", "11.00", 96, 20, 41);
-  NewLabel(A, "UBatAlarmLowUnitLabel", "V", 144, 22);
-  NewLabel(A, "UBatAlarmHighLabel", "high DC voltage", 8, 46);
-  UBatAlarmHighEdit = NewEdit(A, "UBatAlarmHighEdit", "15.00", 96, 44, 41);
-  NewLabel(A, "UBatAlarmHighUnitLabel", "V", 144, 46);
+  NewLabel(A, "UBatAlarmLowLabel", "low DC voltage", 8, 22, 84);
+  UBatAlarmLowEdit = NewEdit(A, "UBatAlarmLowEdit", "11.00", 96, 22, 41);
+  NewLabel(A, "UBatAlarmLowUnitLabel", "V", 144, 22, 15);
+  NewLabel(A, "UBatAlarmHighLabel", "high DC voltage", 8, 46, 84);
+  UBatAlarmHighEdit = NewEdit(A, "UBatAlarmHighEdit", "15.00", 96, 46, 41);
+  NewLabel(A, "UBatAlarmHighUnitLabel", "V", 144, 46, 15);
   AlarmRelayPolarityComboBox =
       NewCombo(A, "AlarmRelayPolarityComboBox", {"Activated when alarm", "Activated when no alarm"},
                8, 70, 145);
@@ -356,11 +366,11 @@ void TForm1::CreatePanel() {
 
   // Below the visible client area: they take part in adapting and showing, out of the user's
   // reach.
-  LowRippleCheckBox =
-      NewCheckBox(ClientArea, "LowRippleCheckBox", "1.5 V ripple protection", 16, 480, true);
-  HighRippleCheckBox =
-      NewCheckBox(ClientArea, "HighRippleCheckBox", "2.5 V ripple protection", 16, 496, true);
-  Label49 = NewLabel(ClientArea, "Label49", "Derive absorption time from", 16, 526);
+  LowRippleCheckBox = NewCheckBox(ClientArea, "LowRippleCheckBox", "1.5 V ripple protection", 16,
+                                  480, 300, 16, true);
+  HighRippleCheckBox = NewCheckBox(ClientArea, "HighRippleCheckBox", "2.5 V ripple protection", 16,
+                                   496, 300, 16, true);
+  Label49 = NewLabel(ClientArea, "Label49", "Derive absorption time from", 16, 524, 140, 21);
   AbsorptionCalculationComboBox = NewCombo(ClientArea, "AbsorptionCalculationComboBox",
                                            {"Bulk time", "Bulk charge"}, 160, 524, 100);
   for (QWidget* w : std::initializer_list<QWidget*>{LowRippleCheckBox, HighRippleCheckBox, Label49,
@@ -369,13 +379,6 @@ void TForm1::CreatePanel() {
     w->hide();
   }
 
-  for (QLabel* label : {ChargeCharacteristicLabel, AbsorptionVoltageLabel, FloatVoltageLabel,
-                        IBatBulkLabel, ShoreCurrentLabel})
-    FitLabelWidth(label, 102);
-  for (QLabel* label : {RepeatedAbsorptionTimeLabel, RepeatedAbsorptionIntervalLabel})
-    FitLabelWidth(label, 142);
-  for (auto* label : AlarmRelayGroupBox->findChildren<QLabel*>())
-    if (label->x() < 90) FitLabelWidth(label, 86);
   setting_edits_ = {
       InvOutputEdit,         DCLowShutDownEdit,          DCLowRestartEdit,
       AbsorptionVoltageEdit, FloatVoltageEdit,           IBatBulkEdit,
@@ -391,11 +394,11 @@ void TForm1::CreateStatusPanel() {
   Panel1->setGeometry(464, 0, 161, 193);
   Panel1->setFrameShape(QFrame::Panel);
   Panel1->setFrameShadow(QFrame::Sunken);
-  DeviceTypeLabel = NewLabel(Panel1, "DeviceTypeLabel", "Corvane Inverter 230Vac 24H", 8, 2);
-  DeviceTypeLabel->setFixedWidth(150);
-
-  QFont bold = font();
-  bold.setBold(true);
+  // Room for two lines above the first row: a long device type name wraps.
+  DeviceTypeLabel =
+      NewLabel(Panel1, "DeviceTypeLabel", "Corvane Inverter 230Vac 24H", 8, 2, 150, 28);
+  DeviceTypeLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  DeviceTypeLabel->setWordWrap(true);
   struct Row {
     QLabel** Name;
     TStatusValueLabel** Value;
@@ -423,21 +426,21 @@ void TForm1::CreateStatusPanel() {
       {&IBatLabel, &IBatStatusLabel, &IBatUnitLabel, "IBatLabel", "IBatStatusLabel",
        "IBatUnitLabel", "Idc", "A", 138},
   };
+  // Name, value and unit share the row: the value is right-aligned up to the unit and takes the
+  // room the longest name leaves.
+  constexpr int ValueLeft = 86, ValueRight = 102 + 21, RowH = 14;
   for (const Row& row : rows) {
-    *row.Name = NewLabel(Panel1, row.NameObject, row.Caption, 26, row.Y);
-    (*row.Name)->setFont(bold);
-    (*row.Name)->adjustSize();
+    *row.Name = NewLabel(Panel1, row.NameObject, row.Caption, 26, row.Y, ValueLeft - 2 - 26, RowH);
+    SetDesignFont(*row.Name, 11, true);
     auto* value = new TStatusValueLabel(Panel1);
     value->setObjectName(QString::fromLatin1(row.ValueObject));
-    value->setFont(bold);
+    SetDesignFont(value, 11, true);
     value->setText(QString::fromLatin1(NoValueText));
-    // Right-aligned: its right edge stays where the design puts it, the text grows leftwards.
-    value->setGeometry(102 + 21 - 60, row.Y, 60, 14);
+    value->setGeometry(ValueLeft, row.Y, ValueRight - ValueLeft, RowH);
     value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     *row.Value = value;
-    *row.Unit = NewLabel(Panel1, row.UnitObject, row.UnitText, 126, row.Y);
-    (*row.Unit)->setFont(bold);
-    (*row.Unit)->adjustSize();
+    *row.Unit = NewLabel(Panel1, row.UnitObject, row.UnitText, 126, row.Y, 20, RowH);
+    SetDesignFont(*row.Unit, 11, true);
   }
 }
 
@@ -457,40 +460,39 @@ void TForm1::CreateChargerGroup() {
 
   QWidget* T = TabSheet1;
   ChargeCharacteristicLabel =
-      NewLabel(T, "ChargeCharacteristicLabel", "Charge characteristic", 8, 8);
+      NewLabel(T, "ChargeCharacteristicLabel", "Charge characteristic", 8, 4, 100, 21);
   ChargeCharacteristicComboBox =
       NewCombo(T, "ChargeCharacteristicComboBox", {"Fixed", "Adaptive", "Adaptive + CellGuard"},
                112, 4, 145);
-  AbsorptionVoltageLabel = NewLabel(T, "AbsorptionVoltageLabel", "Absorption voltage", 8, 38);
-  AbsorptionVoltageEdit = NewEdit(T, "AbsorptionVoltageEdit", "14.8", 112, 36, 41);
-  NewLabel(T, "AbsorptionVoltageUnitLabel", "V", 160, 38);
-  FloatVoltageLabel = NewLabel(T, "FloatVoltageLabel", "Float voltage", 8, 62);
-  FloatVoltageEdit = NewEdit(T, "FloatVoltageEdit", "13.8", 112, 60, 41);
-  NewLabel(T, "FloatVoltageUnitLabel", "V", 160, 62);
-  IBatBulkLabel = NewLabel(T, "IBatBulkLabel", "Charge current", 8, 86);
-  IBatBulkEdit = NewEdit(T, "IBatBulkEdit", "120", 112, 84, 41);
-  NewLabel(T, "IBatBulkUnitLabel", "A", 160, 86);
-  ShoreCurrentLabel = NewLabel(T, "ShoreCurrentLabel", "Shore current limit", 8, 110);
-  ShoreCurrentEdit = NewEdit(T, "ShoreCurrentEdit", "16", 112, 108, 41);
-  ShoreCurrentUnitLabel = NewLabel(T, "ShoreCurrentUnitLabel", "A", 160, 110);
+  AbsorptionVoltageLabel = NewLabel(T, "AbsorptionVoltageLabel", "Absorption voltage", 8, 38, 100);
+  AbsorptionVoltageEdit = NewEdit(T, "AbsorptionVoltageEdit", "14.8", 112, 38, 41);
+  NewLabel(T, "AbsorptionVoltageUnitLabel", "V", 160, 38, 28);
+  FloatVoltageLabel = NewLabel(T, "FloatVoltageLabel", "Float voltage", 8, 62, 100);
+  FloatVoltageEdit = NewEdit(T, "FloatVoltageEdit", "13.8", 112, 62, 41);
+  NewLabel(T, "FloatVoltageUnitLabel", "V", 160, 62, 28);
+  IBatBulkLabel = NewLabel(T, "IBatBulkLabel", "Charge current", 8, 86, 100);
+  IBatBulkEdit = NewEdit(T, "IBatBulkEdit", "120", 112, 86, 41);
+  NewLabel(T, "IBatBulkUnitLabel", "A", 160, 86, 28);
+  ShoreCurrentLabel = NewLabel(T, "ShoreCurrentLabel", "Shore current limit", 8, 110, 100);
+  ShoreCurrentEdit = NewEdit(T, "ShoreCurrentEdit", "16", 112, 110, 41);
+  ShoreCurrentUnitLabel = NewLabel(T, "ShoreCurrentUnitLabel", "A", 160, 110, 28);
 
   RepeatedAbsorptionTimeLabel =
-      NewLabel(T, "RepeatedAbsorptionTimeLabel", "Repeated absorption time", 192, 38);
-  RepeatedAbsorptionTimeEdit = NewEdit(T, "RepeatedAbsorptionTimeEdit", "40.00", 336, 36, 41);
-  NewLabel(T, "RepeatedAbsorptionTimeUnitLabel", "Hr", 384, 38);
+      NewLabel(T, "RepeatedAbsorptionTimeLabel", "Repeated absorption time", 192, 38, 140);
+  RepeatedAbsorptionTimeEdit = NewEdit(T, "RepeatedAbsorptionTimeEdit", "40.00", 336, 38, 41);
+  NewLabel(T, "RepeatedAbsorptionTimeUnitLabel", "Hr", 384, 38, 36);
   RepeatedAbsorptionIntervalLabel =
-      NewLabel(T, "RepeatedAbsorptionIntervalLabel", "Repeated absorption interval", 192, 62);
+      NewLabel(T, "RepeatedAbsorptionIntervalLabel", "Repeated absorption interval", 192, 62, 140);
   RepeatedAbsorptionIntervalTimeEdit =
-      NewEdit(T, "RepeatedAbsorptionIntervalTimeEdit", "1", 336, 60, 41);
-  NewLabel(T, "RepeatedAbsorptionIntervalUnitLabel", "Days", 384, 62);
-  AbsorptionTimeLabel = NewLabel(T, "AbsorptionTimeLabel", "Maximum absorption time", 192, 86);
-  FitLabelWidth(AbsorptionTimeLabel, 142);
-  AbsorptionTimeLabel->setFixedWidth(142);
-  AbsorptionTimeEdit = NewEdit(T, "AbsorptionTimeEdit", "4", 336, 84, 41);
-  NewLabel(T, "AbsorptionTimeUnitLabel", "Hr", 384, 86);
+      NewEdit(T, "RepeatedAbsorptionIntervalTimeEdit", "1", 336, 62, 41);
+  NewLabel(T, "RepeatedAbsorptionIntervalUnitLabel", "Days", 384, 62, 36);
+  AbsorptionTimeLabel = NewLabel(T, "AbsorptionTimeLabel", "Maximum absorption time", 192, 86, 140);
+  AbsorptionTimeEdit = NewEdit(T, "AbsorptionTimeEdit", "4", 336, 86, 41);
+  NewLabel(T, "AbsorptionTimeUnitLabel", "Hr", 384, 86, 36);
   StopAfter10HrBulkCheckBox =
-      NewCheckBox(T, "StopAfter10HrBulkCheckBox", "Stop after 10 Hr bulk", 264, 120, true);
-  ReducedFloatCheckBox = NewCheckBox(T, "ReducedFloatCheckBox", "Storage mode", 264, 144, true);
+      NewCheckBox(T, "StopAfter10HrBulkCheckBox", "Stop after 10 Hr bulk", 264, 120, 157, 20, true);
+  ReducedFloatCheckBox =
+      NewCheckBox(T, "ReducedFloatCheckBox", "Storage mode", 264, 144, 157, 20, true);
 
   ChargeCurvePaintBox = new TPaintBox(TabSheet2);
   ChargeCurvePaintBox->setObjectName(QStringLiteral("ChargeCurvePaintBox"));
@@ -499,7 +501,8 @@ void TForm1::CreateChargerGroup() {
 
   // Lies on the top edge of the charger group and serves as its caption.
   EnableChargerCheckBox =
-      NewCheckBox(MasterPanel, "EnableChargerCheckBox", "Enable &charger", 24, 202, true);
+      NewCheckBox(MasterPanel, "EnableChargerCheckBox", "Enable &charger", 24, 202, 0, 0, true);
+  EnableChargerCheckBox->adjustSize();
   EnableChargerCheckBox->setAutoFillBackground(true);
   EnableChargerCheckBox->move(24, 202 - EnableChargerCheckBox->height() / 2 + 2);
   EnableChargerCheckBox->raise();
@@ -729,9 +732,9 @@ void TForm1::ShowBusyMessage(const std::string& Text) {
   box->setStandardButtons(QMessageBox::NoButton);
   box->setModal(false);
   box->setWindowModality(Qt::NonModal);
-  box->show();
-  box->repaint();
   BusyMessage_ = box;
+  // The caller blocks the main thread next: the box must be on the screen before.
+  ShowPainted(box);
 }
 
 void TForm1::UpdatePortTips() {
@@ -755,7 +758,10 @@ void TForm1::UpdatePortTips() {
     return text;
   };
   for (QAction* item : {Com11, Com21, Com31, Com41, ComOther1}) {
-    const QString text = tip(item->data().toInt());
+    // "&Other" keeps the last chosen port number, also a fixed one's: it names its own port
+    // only while it is the chosen item.
+    const bool own = item != ComOther1 || checked_port_ == ComOther1;
+    const QString text = own ? tip(item->data().toInt()) : QString();
     item->setToolTip(text.isEmpty() ? item->text().remove('&') : text);
     item->setStatusTip(text);
   }

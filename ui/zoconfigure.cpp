@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QScreen>
 #include <memory>
 
 #include "sim/Demo.h"
@@ -16,6 +15,7 @@
 #include "ui/Progress.h"
 #include "ui/QtMainThread.h"
 #include "ui/QtUiServices.h"
+#include "ui/Showing.h"
 #include "ui/Unit1.h"
 
 namespace {
@@ -59,11 +59,9 @@ int main(int argc, char** argv) {
   {
     auto* form = new zo::TForm1(parameters);
     ui.SetParentWindow(form);
-    new zo::TInputForm(form);              // owned by the main window
-    new zo::TProgressForm(form);           // owned by the main window
-    if (QScreen* screen = form->screen())  // centred on the screen
-      form->move(screen->availableGeometry().center() -
-                 QPoint(form->width() / 2, form->height() / 2));
+    new zo::TInputForm(form);     // owned by the main window
+    new zo::TProgressForm(form);  // owned by the main window
+    zo::CentreOnScreen(form);
     form->show();
     result = QApplication::exec();
     delete form;  // CleanUp: the bus thread ends, the settings model is freed

@@ -170,11 +170,11 @@ TEST_F(SettingsFileTest, BoundsCountEveryClampedValue) {
   std::vector<std::int32_t> records = Values12();
   records[2] = 200;  // charge current above 80
   records[10] = 0;   // charge characteristic below 1
-  records[13] = 9;   // slaves above 4 (the version lacks them: still clamped)
+  records[13] = 9;   // slaves above 4: the version lacks them, clamped but not reported
   records.resize(29, 0x5555);
   records.push_back(0xAAAA);
   EXPECT_EQ(Load(WithChecksum(records)),
-            "IThere were 3 settings out of bounds.\rThese settings are changed to valid values.");
+            "IThere were 2 settings out of bounds.\rThese settings are changed to valid values.");
   EXPECT_EQ(SettingTable[SettingChargeCurrent].Value, 80);
   EXPECT_EQ(SettingTable[SettingChargeCharacteristic].Value, 1);
   EXPECT_EQ(SettingTable[SettingSlaves].Value, 4);

@@ -1,5 +1,6 @@
 // Connecting to the simulated adapters: the settings shown and adapted to the version, the live
 // values, the target operations, the firmware questions, and an orderly close while connected.
+#include "adapter/Textlogger.h"
 #include "sim/SimDL2Adapter.h"
 #include "tests/ui/WindowTestSupport.h"
 
@@ -113,17 +114,43 @@ TEST_F(Connection, DL1ChargerShownWithItsOwnControls) {
   EXPECT_FALSE(SimPortRegistry::Find(2)->PortOpen());
 }
 
-TEST_F(Connection, BadlyProgrammedDL2AsksToReprogramAndGetsNoDriverWhenDeclined) {
-  Start();
-  form_->Com41->trigger();
+// How many detections have found a badly programmed DL2 so far (the text log names each).
+int BadDL2Detections() {
+  std::string log;
+  GetLogText(log);
+  int count = 0;
+  for (std::size_t at = 0;
+       (at = log.find("Badly programmed DL2 detected", at)) != std::string::npos; ++at)
+    ++count;
+  return count;
+}
+
+TEST_F(Connection, ARefusedReprogramIsNotAskedAgainUntilThePortIsChosenAgain) {
   const std::string question =
       "The DL2 seems to be badly programmed!\rA reprogram must be performed!\rDo you want to "
       "reprogram the Dl2 now?";
-  // Declined (the scripted answer is No): asked again at the next detection.
-  ASSERT_TRUE(WaitFor([&] { return CountMessages(question) >= 2; }));
+  const std::string power_cycle =
+      "Please switch the device off and on again to reset the DL2!\rPress ok when done.";
+  Start();
+  // No (the scripted answer when none is given): the bus thread goes on detecting silently.
+  form_->Com41->trigger();
+  const int before = BadDL2Detections();
+  ASSERT_TRUE(WaitFor([&] { return BadDL2Detections() >= before + 3; }));
+  EXPECT_EQ(CountMessages(question), 1);
   EXPECT_EQ(form_->BusThread()->Driver(), nullptr);
   EXPECT_FALSE(form_->PanelActive());
   EXPECT_EQ(form_->UserActionLabel->text(), "Connect cable and switch on device");
+
+  // Choosing the port again asks again; a Cancel of the switch-off-and-on request is remembered
+  // the same way.
+  ui_.AnswerNext(TModalResult::mrYes);
+  ui_.AnswerNext(TModalResult::mrCancel);
+  form_->Com41->trigger();
+  ASSERT_TRUE(WaitFor([&] { return CountMessages(power_cycle) == 1; }));
+  // The break stays on after the Cancel, so detection hears little: give it a dozen cycles.
+  QTest::qWait(1500);
+  EXPECT_EQ(CountMessages(question), 2);
+  EXPECT_EQ(CountMessages(power_cycle), 1);
   Stop();
 }
 

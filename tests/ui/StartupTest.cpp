@@ -112,6 +112,8 @@ TEST_F(Startup, OtherPortTwelveThenComTwo) {
   EXPECT_TRUE(form_->Com21->isChecked());
   EXPECT_FALSE(form_->ComOther1->isChecked());
   EXPECT_EQ(form_->ComOther1->text(), "&Other");
+  // "&Other" names no port of another item.
+  EXPECT_FALSE(form_->ComOther1->toolTip().contains("bare line 2"));
   EXPECT_FALSE(SimPortRegistry::Find(12)->PortOpen());
   EXPECT_TRUE(SimPortRegistry::Find(2)->PortOpen());
 

@@ -1,0 +1,108 @@
+// The window's layout at the scale factor of this test program: every visible text lies within
+// its control and within its parent, and no two visible controls of one container overlap, in
+// the main window (without a port and connected to each simulated device), the value dialog for
+// every setting, the about box and the progress dialog. The window opens within the screen.
+#include <QScreen>
+#include <set>
+
+#include "tests/ui/WindowTestSupport.h"
+#include "ui/AbtForm.h"
+#include "ui/Fitting.h"
+#include "ui/Showing.h"
+
+namespace zo::test {
+namespace {
+
+std::string Name(const QWidget* W) {
+  const QString name = W->objectName();
+  return (name.isEmpty() ? QString::fromLatin1(W->metaObject()->className()) : name).toStdString();
+}
+
+// Designed overlaps: the settings panel covers the label and picture below it, the pictures lie
+// behind the controls, and the charger check box lies on its group's top edge as its caption.
+bool MayOverlap(const QWidget* A, const QWidget* B) {
+  for (const QWidget* w : {A, B}) {
+    if (dynamic_cast<const TDecoration*>(w)) return true;
+    if (w->objectName() == QLatin1String("MasterPanel")) return true;
+  }
+  const std::set<QString> caption = {QStringLiteral("EnableChargerCheckBox"),
+                                     QStringLiteral("ChargerGroupBox")};
+  return caption.count(A->objectName()) && caption.count(B->objectName());
+}
+
+bool HasText(const QWidget* W) {
+  return qobject_cast<const QLabel*>(W) || qobject_cast<const QAbstractButton*>(W) ||
+         qobject_cast<const QComboBox*>(W) || qobject_cast<const QLineEdit*>(W) ||
+         qobject_cast<const QGroupBox*>(W);
+}
+
+// Qt's own parts of a compound control (a tab widget's bar, a scroll area's bars) place
+// themselves.
+bool QtPart(const QWidget* W) {
+  return W->objectName().startsWith(QLatin1String("qt_"));
+}
+
+void ExpectTidy(QWidget* Window, const std::string& State) {
+  SCOPED_TRACE(State);
+  QApplication::processEvents();
+  for (QWidget* w : WidgetsWithClippedText(Window, true))
+    ADD_FAILURE() << Name(w) << ": text wider than its control";
+  QList<QWidget*> all = Window->findChildren<QWidget*>();
+  all.prepend(Window);
+  for (QWidget* parent : all) {
+    if (!parent->isVisible() || parent->window() != Window) continue;
+    std::vector<QWidget*> children;
+    for (QObject* o : parent->children()) {
+      auto* w = qobject_cast<QWidget*>(o);
+      if (w && w->isVisible() && !w->isWindow() && !QtPart(w)) children.push_back(w);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      QWidget* a = children[i];
+      // Controls the design puts wholly outside their parent are out of sight by intent.
+      if (HasText(a) && parent->rect().intersects(a->geometry()) &&
+          !parent->rect().contains(a->geometry()))
+        ADD_FAILURE() << Name(a) << " reaches beyond " << Name(parent);
+      for (std::size_t j = i + 1; j < children.size(); ++j)
+        if (a->geometry().intersects(children[j]->geometry()) && !MayOverlap(a, children[j]))
+          ADD_FAILURE() << Name(a) << " overlaps " << Name(children[j]);
+    }
+  }
+}
+
+class Layout : public WindowTest {};
+
+TEST_F(Layout, EveryWindowInEveryStateFitsItsTexts) {
+  StartDemo();
+  Start();
+  CentreOnScreen(form_);
+  const QRect free = form_->screen()->availableGeometry();
+  EXPECT_GE(form_->x(), free.left());
+  EXPECT_GE(form_->y(), free.top());
+  ExpectTidy(form_, "no port");
+
+  for (int port : {1, 2}) {
+    ASSERT_TRUE(Connect(port)) << "COM" << port;
+    ASSERT_TRUE(WaitFor([this] { return form_->UBatStatusLabel->text() != "- - -"; }));
+    ExpectTidy(form_, "COM" + std::to_string(port));
+    // The value dialog of every setting this device shows.
+    for (QLineEdit* edit : form_->findChildren<QLineEdit*>()) {
+      if (!edit->isVisible() || !edit->isReadOnly()) continue;
+      InputForm->Prepare(edit);
+      InputForm->show();
+      ExpectTidy(InputForm, "value dialog of " + Name(edit));
+      InputForm->hide();
+    }
+  }
+
+  TAboutBox about(form_);
+  about.show();
+  ExpectTidy(&about, "about box");
+  about.hide();
+
+  ProgressForm->ShowProgress("Updating DL2", "Please wait, erasing", 0, 0, 100);
+  ExpectTidy(ProgressForm, "progress dialog");
+  ProgressForm->ShowProgress("", "", -1, 0, 100);
+}
+
+}  // namespace
+}  // namespace zo::test
