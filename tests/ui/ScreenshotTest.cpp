@@ -61,7 +61,7 @@ QPalette DarkPalette() {
 
 TEST_F(Screenshots, ZO_SCREENSHOT_TEST) {
   const QPalette light = QApplication::palette();
-  for (const QString theme : {QString(), QStringLiteral("-dark")}) {
+  for (const QString& theme : {QString(), QStringLiteral("-dark")}) {
     QApplication::setPalette(theme.isEmpty() ? light : DarkPalette());
     StartDemo();
     Start();
