@@ -100,9 +100,13 @@ TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode, bool StartThread)
 
 void TDL2Driver::StartDriverThread() {
   SetPriority(tpTimeCritical);
+  // Cleared before the thread runs: its first pass then always finds it running, not parked for
+  // one Delay(50) that would shift every later exchange by 50 ms depending on which came first.
+  {
+    std::lock_guard<std::mutex> lock(pause_mutex_);
+    PauseCount.store(0);
+  }
   Resume();
-  std::lock_guard<std::mutex> lock(pause_mutex_);
-  PauseCount.store(0);
 }
 
 TDL2Driver::~TDL2Driver() {

@@ -137,7 +137,7 @@ class TDL2Driver : public TBusDriver {
   // StartDriverThread at the end of its own constructor, so that the thread never runs on an
   // object still under construction.
   TDL2Driver(TRS232o* Port, std::uint8_t Mode, bool StartThread);
-  // Time-critical priority, Resume, and PauseCount := 0.
+  // Time-critical priority, PauseCount := 0, and Resume.
   void StartDriverThread();
 
   void Execute() override;

@@ -112,7 +112,7 @@ TEST_F(VersionFileTest, OlderKindThatCannotBeWrittenStaysAsItWas) {
     const std::string file =
         Record(Plus(VersionCheckRecord({v1, v2}), -1)) + Record(v1) + Record(v2);
     WriteBytes(folder.File("VERSION.DAT"), file);
-    SetAtomicWriteFailureHook([failing](TAtomicStep step) { return step != failing; });
+    FailAtomicStep(failing);
     Outcome o = Start();
     EXPECT_EQ(o.Error,
               "Fatal error:\rFound old type of VERSION.DAT file.\rUpdate failed!\r\rVisit Tarnelo "
