@@ -142,19 +142,22 @@ bool TUpdater::ConnectBootblock() {
   port_->Write(&request, 1);
   std::uint8_t frame[100];
   const int n = port_->Read(frame, 100);
-  if (n <= 0) return false;
+  return n > 0 && CheckBootblockVersionFrame(frame, n);
+}
+
+bool CheckBootblockVersionFrame(const std::uint8_t* Frame, int Count) {
   std::string log = "Bootblock reprogramversion frame: ";
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < Count; ++i) {
     char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X ", frame[i]);
+    std::snprintf(hex, sizeof hex, "%02X ", Frame[i]);
     log += hex;
   }
   if (log.size() > 255) log.resize(255);
   LogText(log);
-  if (n < 2 || frame[1] != 'V') return false;
+  if (Count < 2 || Frame[1] != 'V') return false;
   std::uint8_t sum = 0;
-  for (int i = 1; i < n; ++i)
-    sum = static_cast<std::uint8_t>(sum + frame[i]);
+  for (int i = 1; i < Count; ++i)
+    sum = static_cast<std::uint8_t>(sum + Frame[i]);
   return sum == 0;
 }
 
@@ -201,27 +204,31 @@ void TUpdater::SendLine() {
   port_->Write(line_.data(), static_cast<std::int32_t>(line_.size() % 256));
   std::uint8_t reply = 'X';
   if (port_->Read(&reply, 1) != 1) reply = 'X';
-  switch (reply) {
+  std::uint8_t kind = usRunning;
+  const char* error = BootblockReplyError(reply, kind);
+  if (error != nullptr) Fail(error, kind);
+}
+
+const char* BootblockReplyError(std::uint8_t Reply, std::uint8_t& Status) {
+  Status = usTransferError;
+  switch (Reply) {
     case 'N':
-      break;
+      Status = usRunning;
+      return nullptr;
     case 'B':
-      Fail("Bootstrap overlap error in file.\rPlease contact Tarnelo.", usRefused);
-      break;
+      Status = usRefused;
+      return "Bootstrap overlap error in file.\rPlease contact Tarnelo.";
     case 'D':
-      Fail("ID error occured.\rFile not suitable for this device!", usRefused);
-      break;
+      Status = usRefused;
+      return "ID error occured.\rFile not suitable for this device!";
     case 'E':
-      Fail("General error occured.", usTransferError);
-      break;
+      return "General error occured.";
     case 'T':
-      Fail("Error during transmit!", usTransferError);
-      break;
+      return "Error during transmit!";
     case 'X':
-      Fail("No respons from target!", usTransferError);
-      break;
+      return "No respons from target!";
     default:  // 'U' and anything unexpected
-      Fail("Unexpected respons from target!", usTransferError);
-      break;
+      return "Unexpected respons from target!";
   }
 }
 

@@ -89,6 +89,16 @@ class TUpdater : public TSafeThread {
   TUpdateProgressEvent on_progress_;
 };
 
+// The bootblock's version frame, the `Count` bytes (1 to 100) read after 'P': logged as
+// "Bootblock reprogramversion frame: " and the bytes in hexadecimal, cut at 255 characters. True
+// when it has at least two bytes, 'V' in byte 1, and bytes 1 to Count - 1 sum to 0 modulo 256.
+bool CheckBootblockVersionFrame(const std::uint8_t* Frame, int Count);
+
+// The bootblock's answer to a programming line: null for 'N' (accepted, Status usRunning), else
+// the message that ends the run with its Status (usRefused or usTransferError). 'X' stands for
+// no answer at all.
+const char* BootblockReplyError(std::uint8_t Reply, std::uint8_t& Status);
+
 // Percent of `Index` out of `Count`, rounded to the nearest integer, ties to even.
 std::int32_t ProgressPercent(std::int32_t Index, std::int32_t Count);
 

@@ -4,7 +4,9 @@
 
 namespace zo {
 
-TDL1Driver::TDL1Driver(TRS232o* Port) : TBusDriver(true), Port(Port) {
+TDL1Driver::TDL1Driver(TRS232o* Port) : TDL1Driver(Port, true) {}
+
+TDL1Driver::TDL1Driver(TRS232o* Port, bool StartThread) : TBusDriver(true), Port(Port) {
   if (!this->Port || this->Port->PortNumber == 0) {
     SetPortClosed(true);
   } else {
@@ -17,6 +19,7 @@ TDL1Driver::TDL1Driver(TRS232o* Port) : TBusDriver(true), Port(Port) {
     this->Port->Purge();
     this->Port->ClearErrors();
   }
+  if (!StartThread) return;
   SetPriority(tpTimeCritical);
   Resume();
 }
@@ -71,11 +74,16 @@ void TDL1Driver::Execute() {
       continue;
     }
     Port->ClearErrors();
-    if (Transmitting)
-      CheckEcho();
-    else
-      ReceiveByte(Port->LastErrors);
+    HandleByte(RxByte, Port->LastErrors);
   }
+}
+
+void TDL1Driver::HandleByte(std::uint8_t Byte, std::uint32_t Errors) {
+  RxByte = Byte;
+  if (Transmitting)
+    CheckEcho(Errors);
+  else
+    ReceiveByte(Errors);
 }
 
 void TDL1Driver::IdleTick() {
@@ -95,8 +103,8 @@ void TDL1Driver::StartTransmission() {
   Port->Write(&TxFrame[0], 1);
 }
 
-void TDL1Driver::CheckEcho() {
-  if (Port->LastErrors != 0 || RxByte != TxFrame[ByteIndex]) {
+void TDL1Driver::CheckEcho(std::uint32_t Errors) {
+  if (Errors != 0 || RxByte != TxFrame[ByteIndex]) {
     AbortTransmission();
     return;
   }

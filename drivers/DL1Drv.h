@@ -31,7 +31,7 @@ constexpr std::int32_t DL1ReadTimeoutMs = 16;
 // The pause after every Send, so that a device has digested a frame that gets no reply.
 constexpr std::uint32_t DL1SendPauseMs = 60;
 
-class TDL1Driver final : public TBusDriver {
+class TDL1Driver : public TBusDriver {
  public:
   // Takes ownership of `Port` and programs it: 1200 baud, space parity, 16 ms read time-out, RTS
   // cleared, DTR set, buffers purged, errors cleared. A null or closed port (PortNumber 0) makes a
@@ -54,14 +54,24 @@ class TDL1Driver final : public TBusDriver {
   bool PortVanished() override;
 
  protected:
+  // For a test or fuzz target that drives the receive steps itself: the same set-up, without
+  // starting the driver thread.
+  TDL1Driver(TRS232o* Port, bool StartThread);
+
   void Execute() override;
+
+  // The receive steps of one driver-loop pass, driver thread only (or a caller that runs no
+  // thread): a byte read with the line's error flags (checked against the echo while a frame is
+  // being sent, else assembled into a received frame), and an idle tick (a read that got
+  // nothing), which ends a missing echo or starts a waiting transmission.
+  void HandleByte(std::uint8_t Byte, std::uint32_t Errors);
+  void IdleTick();
 
  private:
   using TRxEntry = std::array<std::uint8_t, 3>;
 
-  void IdleTick();
   void StartTransmission();
-  void CheckEcho();
+  void CheckEcho(std::uint32_t Errors);
   void ReceiveByte(std::uint32_t Errors);
   void AbortTransmission();
   void EndTransmission();

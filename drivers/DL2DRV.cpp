@@ -100,9 +100,13 @@ TDL2Driver::TDL2Driver(TRS232o* APort, std::uint8_t AMode, bool StartThread)
 
 void TDL2Driver::StartDriverThread() {
   SetPriority(tpTimeCritical);
+  // Cleared before the thread runs: its first pass then always finds it running, not parked for
+  // one Delay(50) that would shift every later exchange by 50 ms depending on which came first.
+  {
+    std::lock_guard<std::mutex> lock(pause_mutex_);
+    PauseCount.store(0);
+  }
   Resume();
-  std::lock_guard<std::mutex> lock(pause_mutex_);
-  PauseCount.store(0);
 }
 
 TDL2Driver::~TDL2Driver() {
@@ -267,40 +271,47 @@ void TDL2Driver::Execute() {
     SilenceCount.store(static_cast<std::uint16_t>(silence - 1));
 
     if (Port->Read(&RxByte, 1) == 1) {
-      bytes_received_.fetch_add(1);
-      idle_run_ = 0;
-      rx_idle_ticks_ = 0;
-      TxHoldoff = DL2HoldoffAfterByte;
       Port->ClearErrors();
-      if (Port->LastErrors != 0) {
-        RxCount = 0;
-        continue;
-      }
-      RxBuffer[RxCount] = RxByte;
-      if (RxCount == (RxBuffer[0] & 0x7F) + 1) {
-        RxCount = 0;
-        if (ProcessFrame()) TxHoldoff = 0;
-        continue;
-      }
-      if (RxCount != 0 || (RxByte & 0x7F) <= DL2MaxBody) ++RxCount;
-      if (RxCount > DL2MaxFrame - 1) RxCount = 0;
-      continue;
-    }
-
-    ++idle_run_;
-    if (RxCount != 0 && ++rx_idle_ticks_ >= DL2AbandonFrameTicks) RxCount = 0;
-    if (TxLength.load(std::memory_order_acquire) != 0 && TxHoldoff == 0) {
-      Transmit();
-    } else if (TxHoldoff > 0) {
-      --TxHoldoff;
-    } else if (Mode.load() == 0) {
-      AskVersionWhenDue();
+      ReceiveByte(RxByte, Port->LastErrors);
+    } else {
+      IdleTick();
     }
   }
   // A client waiting to park the thread must not wait for a thread that has ended.
   std::lock_guard<std::mutex> lock(pause_mutex_);
   PauseAck.store(true);
   pause_changed_.NotifyAll();
+}
+
+void TDL2Driver::ReceiveByte(std::uint8_t Byte, std::uint32_t Errors) {
+  bytes_received_.fetch_add(1);
+  idle_run_ = 0;
+  rx_idle_ticks_ = 0;
+  TxHoldoff = DL2HoldoffAfterByte;
+  if (Errors != 0) {
+    RxCount = 0;
+    return;
+  }
+  RxBuffer[RxCount] = Byte;
+  if (RxCount == (RxBuffer[0] & 0x7F) + 1) {
+    RxCount = 0;
+    if (ProcessFrame()) TxHoldoff = 0;
+    return;
+  }
+  if (RxCount != 0 || (Byte & 0x7F) <= DL2MaxBody) ++RxCount;
+  if (RxCount > DL2MaxFrame - 1) RxCount = 0;
+}
+
+void TDL2Driver::IdleTick() {
+  ++idle_run_;
+  if (RxCount != 0 && ++rx_idle_ticks_ >= DL2AbandonFrameTicks) RxCount = 0;
+  if (TxLength.load(std::memory_order_acquire) != 0 && TxHoldoff == 0) {
+    Transmit();
+  } else if (TxHoldoff > 0) {
+    --TxHoldoff;
+  } else if (Mode.load() == 0) {
+    AskVersionWhenDue();
+  }
 }
 
 void TDL2Driver::Transmit() {

@@ -145,7 +145,7 @@ class TDL2Driver : public TBusDriver {
   // StartDriverThread at the end of its own constructor, so that the thread never runs on an
   // object still under construction.
   TDL2Driver(TRS232o* Port, std::uint8_t Mode, bool StartThread);
-  // Time-critical priority, Resume, and PauseCount := 0.
+  // Time-critical priority, PauseCount := 0, and Resume.
   void StartDriverThread();
 
   void Execute() override;
@@ -162,6 +162,14 @@ class TDL2Driver : public TBusDriver {
   // thread asks for the 'V' answer 500 ms later unless it came by itself. Called on the client's
   // thread (or in the constructor).
   void RestartAdapter();
+
+  // The receive steps of one driver-loop pass, driver thread only (or a test or fuzz target that
+  // runs no thread): a byte read with the line's error flags (any flag drops the frame being
+  // assembled), assembled into RxBuffer and handed to ProcessFrame when complete; and an idle
+  // tick (a read that got nothing), which abandons a stalled frame and transmits a waiting one
+  // when the hold-off has passed.
+  void ReceiveByte(std::uint8_t Byte, std::uint32_t Errors);
+  void IdleTick();
 
   // The complete frame in RxBuffer. False when it is dropped as malformed (bad checksum, or LED
   // bytes flagged on a body too short to carry them).

@@ -24,28 +24,40 @@
 
 namespace zo::fuzz {
 
-class FuzzBackend final : public SerialBackend {
- public:
-  FuzzBackend(const std::uint8_t* Data, std::size_t Size) {
-    for (std::size_t i = 0; i < Size; ++i) {
-      if (Data[i] != 0xA5 || i + 1 >= Size) {
-        events_.push_back({Data[i], 0, false});
-        continue;
-      }
-      const std::uint8_t k = Data[++i];
-      if (k == 0xA5) {
-        events_.push_back({0xA5, 0, false});
-      } else if ((k & 0x80) != 0) {
-        events_.push_back({0, 0, true});
-      } else if (i + 1 < Size) {
-        std::uint32_t errors = 0;
-        if (k & 1) errors |= CE_RXPARITY;
-        if (k & 2) errors |= CE_FRAME;
-        if (k & 4) errors |= CE_OVERRUN;
-        events_.push_back({Data[++i], errors, false});
-      }
+// What the line delivers, decoded from the escape form above: a byte with its error flags, or a
+// quiet gap.
+struct TLineEvent {
+  std::uint8_t Value;
+  std::uint32_t Errors;
+  bool Gap;
+};
+
+inline std::vector<TLineEvent> ParseLineEvents(const std::uint8_t* Data, std::size_t Size) {
+  std::vector<TLineEvent> events;
+  for (std::size_t i = 0; i < Size; ++i) {
+    if (Data[i] != 0xA5 || i + 1 >= Size) {
+      events.push_back({Data[i], 0, false});
+      continue;
+    }
+    const std::uint8_t k = Data[++i];
+    if (k == 0xA5) {
+      events.push_back({0xA5, 0, false});
+    } else if ((k & 0x80) != 0) {
+      events.push_back({0, 0, true});
+    } else if (i + 1 < Size) {
+      std::uint32_t errors = 0;
+      if (k & 1) errors |= CE_RXPARITY;
+      if (k & 2) errors |= CE_FRAME;
+      if (k & 4) errors |= CE_OVERRUN;
+      events.push_back({Data[++i], errors, false});
     }
   }
+  return events;
+}
+
+class FuzzBackend final : public SerialBackend {
+ public:
+  FuzzBackend(const std::uint8_t* Data, std::size_t Size) : events_(ParseLineEvents(Data, Size)) {}
 
   TEvent& Drained() { return drained_; }
   std::size_t Written() {
@@ -116,12 +128,6 @@ class FuzzBackend final : public SerialBackend {
   std::string Describe() const override { return "fuzz input"; }
 
  private:
-  struct TLineEvent {
-    std::uint8_t Value;
-    std::uint32_t Errors;
-    bool Gap;
-  };
-
   std::mutex mutex_;
   std::vector<TLineEvent> events_;
   std::size_t next_ = 0;

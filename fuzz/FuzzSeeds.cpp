@@ -165,16 +165,19 @@ void DL2Seeds() {
     const Bytes traffic = recorder.Take();
     seed.insert(seed.end(), traffic.begin(), traffic.end());
     WriteSeed("fuzz_dl2_receive", ++n, seed);
+    seed[0] = static_cast<std::uint8_t>((variant == 1 ? 1 : 0) | 2);  // fuzz_dl2_steps' control
+    WriteSeed("fuzz_dl2_steps", n, seed);
   }
-  WriteDictionary("fuzz_dl2_receive", {{0xFF, 'V'},
-                                       {0xFF, 'L'},
-                                       {0xFF, 'W'},
-                                       {0xFF, 'S'},
-                                       {0x02, 0xFF, 'V', 0xA9},
-                                       {0x05, 0x00, 0x01},
-                                       {0xA5, 0x80},
-                                       {0xA5, 0x01},
-                                       {0xA5, 0x02}});
+  for (const char* target : {"fuzz_dl2_receive", "fuzz_dl2_steps"})
+    WriteDictionary(target, {{0xFF, 'V'},
+                             {0xFF, 'L'},
+                             {0xFF, 'W'},
+                             {0xFF, 'S'},
+                             {0x02, 0xFF, 'V', 0xA9},
+                             {0x05, 0x00, 0x01},
+                             {0xA5, 0x80},
+                             {0xA5, 0x01},
+                             {0xA5, 0x02}});
 }
 
 // A DL1 session: the version and a few settings, the echo of the PC's own frames included.
@@ -200,8 +203,10 @@ void DL1Seeds() {
   Bytes seed{1};
   const Bytes traffic = recorder.Take();
   seed.insert(seed.end(), traffic.begin(), traffic.end());
-  WriteSeed("fuzz_dl1_receive", 1, seed);
-  WriteDictionary("fuzz_dl1_receive", {{0xA5, 0x01}, {0xA5, 0x02}, {0xA5, 0x80}, {0x82, 0x04}});
+  for (const char* target : {"fuzz_dl1_receive", "fuzz_dl1_steps"}) {
+    WriteSeed(target, 1, seed);
+    WriteDictionary(target, {{0xA5, 0x01}, {0xA5, 0x02}, {0xA5, 0x80}, {0x82, 0x04}});
+  }
 }
 
 Bytes Framed(const Bytes& Body) {
@@ -228,6 +233,34 @@ void ReceiveFrameSeeds() {
   led[0] |= 0x80;
   seed(10, 2, 10, led);
   WriteDictionary("fuzz_receive_dl2_frame", {{0xFF, 'V'}, {0xFF, 'S'}, {0x82}, {0x81}});
+}
+
+// fuzz_bootblock_steps: the version frame's length less one, the frame, then the answers, all
+// without the escape form.
+void BootblockStepSeeds(const Bytes& Recorded) {
+  const auto gap = std::search(Recorded.begin(), Recorded.end(), std::begin(kGap), std::end(kGap));
+  auto plain = [](Bytes::const_iterator From, Bytes::const_iterator To) {
+    Bytes out;
+    for (auto at = From; at != To; ++at) {
+      out.push_back(*at);
+      if (*at == 0xA5 && at + 1 != To) ++at;  // $A5 $A5 is one $A5
+    }
+    return out;
+  };
+  const Bytes frame = plain(Recorded.begin(), gap);
+  if (frame.empty() || gap == Recorded.end()) return;
+  Bytes seed{static_cast<std::uint8_t>(frame.size() - 1)};
+  seed.insert(seed.end(), frame.begin(), frame.end());
+  const Bytes answers = plain(gap + 2, Recorded.end());
+  seed.insert(seed.end(), answers.begin(), answers.end());
+  int n = 0;
+  WriteSeed("fuzz_bootblock_steps", ++n, seed);
+  for (std::uint8_t refusal : {'B', 'D', 'E', 'T', 'U', 'n'}) {
+    Bytes faulty = seed;
+    if (faulty.size() > frame.size() + 6) faulty[frame.size() + 6] = refusal;
+    WriteSeed("fuzz_bootblock_steps", ++n, faulty);
+  }
+  WriteDictionary("fuzz_bootblock_steps", {{'V'}, {'N'}});
 }
 
 // The bootblock's version frame, then its answer to every line: recorded from the simulated
@@ -281,6 +314,7 @@ void BootblockSeeds() {
     WriteSeed("fuzz_bootblock", ++n, faulty);
   }
   WriteDictionary("fuzz_bootblock", {{'V'}, {'N'}, {0xA5, 0x80}});
+  BootblockStepSeeds(recorded);
 }
 
 void FirmwareSeeds() {

@@ -79,24 +79,61 @@ void SetAtomicWriteFailureHook(TAtomicFailureHook Hook) {
 
 namespace {
 
-// Temporary names are "<target>.tmp-<pid>-<random>", so that the leftover of a writer that was
-// killed can be told from the file of a writer that still runs.
+// Temporary names are "<target>.tmp-<host>-<pid>-<six letters or digits>": the host and the
+// process tell the leftover of a writer that was killed on this machine from a file that another
+// writer (on this host or on another one sharing the folder) is still writing, and from the user's
+// own files whose names merely look alike.
+constexpr std::size_t kTempTagLength = 6;
+
 std::string TempPrefix(const std::string& target) {
   return target + ".tmp-";
 }
 
-// Removes the temporary files that earlier writers of `target` left when they were killed
-// between naming their file and renaming it over the target.
+// This host's name as it appears in temporary names: no '/' (it is part of a file name).
+std::string HostTag() {
+  char buffer[256] = {};
+  if (gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return "localhost";
+  std::string host = buffer;
+  std::replace(host.begin(), host.end(), '/', '_');
+  return host;
+}
+
+std::string TempStem(const std::string& target) {
+  return TempPrefix(target) + HostTag() + "-" + std::to_string(getpid()) + "-";
+}
+
+bool IsTagCharacter(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The id of the writer whose leftover `name` is: the name must be exactly our pattern for
+// `prefix` (the target's name, ".tmp-", this host, "-"), followed by a process id, "-" and the
+// six-character tag. 0 when it is not ours.
+long LeftoverWriter(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const std::string rest = name.substr(prefix.size());
+  const auto dash = rest.find('-');
+  if (dash == std::string::npos || dash == 0 || dash > 9 || rest[0] == '0') return 0;
+  if (rest.size() != dash + 1 + kTempTagLength) return 0;
+  for (std::size_t i = 0; i < dash; ++i)
+    if (rest[i] < '0' || rest[i] > '9') return 0;
+  for (std::size_t i = dash + 1; i < rest.size(); ++i)
+    if (!IsTagCharacter(rest[i])) return 0;
+  return std::strtol(rest.c_str(), nullptr, 10);
+}
+
+// Removes the temporary files that earlier writers of `target` on this host left when they were
+// killed between naming their file and renaming it over the target. Only a name in exactly our
+// pattern whose writer no longer runs goes; everything else in the folder stays.
 void RemoveLeftovers(const std::string& target) {
   const std::string folder = FolderOf(target);
-  const std::string prefix = TempPrefix(target).substr(target.rfind('/') + 1);
+  const std::string prefix = (TempPrefix(target) + HostTag() + "-").substr(target.rfind('/') + 1);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-    if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+    const long pid = LeftoverWriter(name, prefix);
+    if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
       unlink((folder + "/" + name).c_str());
   }
   closedir(dir);
@@ -110,7 +147,7 @@ int CreateTemp(const std::string& target, mode_t mode, bool& named, std::string&
     named = false;
     return fd;
   }
-  std::string pattern = TempPrefix(target) + std::to_string(getpid()) + "-XXXXXX";
+  std::string pattern = TempStem(target) + std::string(kTempTagLength, 'X');
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int named_fd = mkostemp(name.data(), O_CLOEXEC);
@@ -122,15 +159,96 @@ int CreateTemp(const std::string& target, mode_t mode, bool& named, std::string&
 
 // Gives the unnamed file a temporary name beside the target, for the rename.
 bool NameTemp(int fd, const std::string& target, std::string& temp) {
+  static const char kTagCharacters[] =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   static std::atomic<unsigned> counter{0};
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = TempPrefix(target) + std::to_string(getpid()) + "-" +
-           std::to_string(counter.fetch_add(1) ^ static_cast<unsigned>(std::rand()));
+    unsigned n = counter.fetch_add(1) ^ static_cast<unsigned>(std::rand());
+    temp = TempStem(target);
+    for (std::size_t i = 0; i < kTempTagLength; ++i, n /= 62)
+      temp += kTagCharacters[n % 62];
     if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+// How a replacement through a temporary file ended.
+enum class TReplace { Done, NoTemporary, Failed };
+
+// Writes `data` to a temporary file beside `target`, flushes it and renames it over the target.
+// NoTemporary when the folder lets this process neither create the temporary file nor rename it
+// over the target (the target is then untouched and nothing is left).
+TReplace ReplaceThroughTemp(const std::string& target, const std::string& data, mode_t mode,
+                            std::string* error) {
+  std::string temp;
+  bool named = false;
+  const bool allowed = StepAllowed(TAtomicStep::Create);
+  const int fd = allowed ? CreateTemp(target, mode, named, temp) : -1;
+  if (fd < 0) {
+    Fail(error, "cannot create a temporary file beside " + target, allowed ? errno : EACCES);
+    return TReplace::NoTemporary;
+  }
+  auto abandon = [&](const std::string& what, int err) {
+    close(fd);
+    if (named) unlink(temp.c_str());
+    Fail(error, what, err);
+    return TReplace::Failed;
+  };
+  if (fchmod(fd, mode) != 0)
+    return abandon("cannot set the permissions of the new " + target, errno);
+  if (!StepAllowed(TAtomicStep::Write)) return abandon("cannot write the new " + target, EIO);
+  if (!WriteAll(fd, data)) return abandon("cannot write the new " + target, errno);
+  if (!StepAllowed(TAtomicStep::Sync)) return abandon("cannot flush the new " + target, EIO);
+  if (fsync(fd) != 0) return abandon("cannot flush the new " + target, errno);
+  if (!named) {
+    if (!NameTemp(fd, target, temp)) return abandon("cannot name the new " + target, errno);
+    named = true;
+  }
+  if (close(fd) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    Fail(error, "cannot close " + temp, err);
+    return TReplace::Failed;
+  }
+  if (!StepAllowed(TAtomicStep::Rename)) {
+    unlink(temp.c_str());
+    Fail(error, "cannot rename " + temp, EACCES);
+    return TReplace::Failed;
+  }
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    Fail(error, "cannot rename " + temp + " to " + target, err);
+    // A folder with the sticky bit lets only a file's owner replace it.
+    return err == EACCES || err == EPERM ? TReplace::NoTemporary : TReplace::Failed;
+  }
+  SyncFolder(FolderOf(target));
+  return TReplace::Done;
+}
+
+// Writes `data` over the target itself: truncate, write, flush to the disk. For a target whose
+// folder this process may not change. A failure after the truncation puts the previous bytes back
+// where it can, so that a full disk does not cost the file it failed to replace.
+bool WriteInPlace(const std::string& target, const std::string& data, mode_t mode,
+                  std::string* error) {
+  std::string previous;
+  const bool kept = ReadWholeFile(target, std::max<std::size_t>(1 << 20, data.size()), previous) ==
+                    TReadResult::Ok;
+  if (!StepAllowed(TAtomicStep::InPlace))
+    return Fail(error, "cannot open " + target + " for writing", EACCES);
+  const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return Fail(error, "cannot open " + target + " for writing", errno);
+  errno = 0;
+  const bool written = StepAllowed(TAtomicStep::Write) && WriteAll(fd, data) &&
+                       StepAllowed(TAtomicStep::Sync) && fsync(fd) == 0;
+  const int err = errno != 0 ? errno : EIO;
+  if (!written && kept && ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0 &&
+      WriteAll(fd, previous))
+    fsync(fd);
+  if (close(fd) != 0 && written) return Fail(error, "cannot close " + target, errno);
+  return written || Fail(error, "cannot write " + target, err);
 }
 
 }  // namespace
@@ -156,45 +274,11 @@ bool AtomicWriteFile(const std::string& Path, const std::string& Data, std::stri
     mode = 0666 & ~mask;
   }
   RemoveLeftovers(target);
-
-  std::string temp;
-  bool named = false;
-  if (!StepAllowed(TAtomicStep::Create))
-    return Fail(Error, "cannot create a temporary file beside " + target, EACCES);
-  const int fd = CreateTemp(target, mode, named, temp);
-  if (fd < 0) return Fail(Error, "cannot create a temporary file beside " + target, errno);
-
-  auto abandon = [&](const std::string& what, int err) {
-    close(fd);
-    if (named) unlink(temp.c_str());
-    return Fail(Error, what, err);
-  };
-  if (fchmod(fd, mode) != 0)
-    return abandon("cannot set the permissions of the new " + target, errno);
-  if (!StepAllowed(TAtomicStep::Write)) return abandon("cannot write the new " + target, EIO);
-  if (!WriteAll(fd, Data)) return abandon("cannot write the new " + target, errno);
-  if (!StepAllowed(TAtomicStep::Sync)) return abandon("cannot flush the new " + target, EIO);
-  if (fsync(fd) != 0) return abandon("cannot flush the new " + target, errno);
-  if (!named) {
-    if (!NameTemp(fd, target, temp)) return abandon("cannot name the new " + target, errno);
-    named = true;
-  }
-  if (close(fd) != 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    return Fail(Error, "cannot close " + temp, err);
-  }
-  if (!StepAllowed(TAtomicStep::Rename)) {
-    unlink(temp.c_str());
-    return Fail(Error, "cannot rename " + temp, EACCES);
-  }
-  if (rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    return Fail(Error, "cannot rename " + temp + " to " + target, err);
-  }
-  SyncFolder(FolderOf(target));
-  return true;
+  const TReplace replaced = ReplaceThroughTemp(target, Data, mode, Error);
+  if (replaced != TReplace::NoTemporary) return replaced == TReplace::Done;
+  // The folder does not let us replace the file in one step; the file itself may still be
+  // writable (a settings file in a shared folder, a VERSION.DAT beside an installed program).
+  return WriteInPlace(target, Data, mode, Error);
 }
 
 namespace {

@@ -6,7 +6,12 @@
 // truncated or half-written file, and no temporary file is left behind on success or failure.
 // The temporary file has no name until just before the rename (where the file system allows
 // that), so a process killed while it writes leaves nothing; a named one that a killed writer
-// left ("<target>.tmp-<pid>-...") is removed by the next write of the same target.
+// left ("<target>.tmp-<host>-<pid>-<6 letters or digits>") is removed by the next write of the
+// same target on the same host once that process no longer runs. No other file is touched.
+//
+// Where the folder lets this process neither create the temporary file nor replace the target
+// (a folder it may not write, a shared folder with the sticky bit), a target that it may write is
+// written in place instead: truncated, written and flushed to the disk.
 #pragma once
 
 #include <cstddef>
@@ -15,14 +20,17 @@
 
 namespace zo {
 
-// The steps of AtomicWriteFile, named for the failure seam below.
-enum class TAtomicStep { Create, Write, Sync, Rename };
+// The steps of AtomicWriteFile, named for the failure seam below. Create makes the temporary
+// file; InPlace opens the target for the in-place write that follows when Create fails; Write and
+// Sync belong to whichever of the two writes runs.
+enum class TAtomicStep { Create, Write, Sync, Rename, InPlace };
 
 // Replaces (or creates) `Path` with exactly `Data`. An existing target keeps its permission bits
 // and must be writable by this process and not marked read-only (no write permission for anyone:
 // refused even for root); a new one gets the usual permissions (0666 less the
 // umask). A symbolic link is followed: the file it names is replaced. False on any failure, with
-// the target unchanged and no temporary file left; `Error` (when given) then says why.
+// the target unchanged (an in-place write that fails puts the previous bytes back where it can)
+// and no temporary file left; `Error` (when given) then says why.
 bool AtomicWriteFile(const std::string& Path, const std::string& Data,
                      std::string* Error = nullptr);
 

@@ -3,9 +3,11 @@
 #include <sstream>
 
 #include "adapter/Includebinary.h"
+#include "adapter/Textlogger.h"
 #include "adapter/Updater.h"
 #include "data/CarriedFirmware.h"
 #include "tests/support/ScriptedUi.h"
+#include "threads/MainThread.h"
 
 namespace zo {
 namespace {
@@ -146,6 +148,56 @@ TEST(FirmwareImage, MessageRecordsAreShownInOrderOncePerLoad) {
   EXPECT_EQ(ui.Messages()[1].Text, "second");
   EXPECT_EQ(ui.Messages()[0].Type, TMsgDlgType::mtInformation);
   EXPECT_EQ(ui.Messages()[0].Buttons, static_cast<TMsgDlgButtons>(mbOK));
+}
+
+TEST(FirmwareImage, AMessageWithABadCheckByteIsNotShown) {
+  std::string image = ImageBuilder::Image(0, 1, {"damaged"});
+  // Behind the signature, format, total and image text records: the message's check byte.
+  constexpr std::size_t kCheckAt = (1 + 28 + 1) + 2 + 4 + (1 + 10 + 1) + (1 + 7);
+  ++image[kCheckAt];
+  test::ScriptedUi ui;
+  UpdaterHolder h;
+  EXPECT_EQ(h.Load(image), "File possible corrupted!");
+  EXPECT_TRUE(ui.Messages().empty());
+}
+
+TEST(FirmwareImage, AnImageWithoutLinesEndsAtOnceWithTheFinalReport) {
+  UpdaterHolder h;
+  ASSERT_EQ(h.Load(ImageBuilder::Image(0)), "");
+  std::vector<std::pair<std::int32_t, std::uint8_t>> reports;
+  h.updater->SetOnProgress([&reports](std::int32_t Percent, std::uint8_t Status) {
+    reports.push_back({Percent, Status});
+  });
+  h.updater->StartProgramming();
+  MainThread& main = TheMainThread();
+  for (int i = 0; i < 1000 && !h.updater->Idle(); ++i) {
+    main.ProcessMessages();
+    main.WaitForMessages(5);
+  }
+  main.ProcessMessages();
+  ASSERT_TRUE(h.updater->Idle());
+  EXPECT_EQ(reports, (std::vector<std::pair<std::int32_t, std::uint8_t>>{{100, usDone}}));
+  EXPECT_EQ(h.updater->ErrorText(), "");
+}
+
+TEST(FirmwareImage, TheVersionFrameIsCheckedAndItsLogLineCutAt255Characters) {
+  SetLogSize(0);
+  SetLogSize(16);
+  std::uint8_t frame[100] = {0x05, 'V', 0x01, 0x03, 0x32, 0x74};  // the simulated bootblock's
+  EXPECT_TRUE(CheckBootblockVersionFrame(frame, 6));
+  frame[5] ^= 1;
+  EXPECT_FALSE(CheckBootblockVersionFrame(frame, 6));
+  EXPECT_FALSE(CheckBootblockVersionFrame(frame, 1));
+  for (std::uint8_t& b : frame)
+    b = 0xAB;
+  EXPECT_FALSE(CheckBootblockVersionFrame(frame, 100));
+  std::string log;
+  GetLogText(log);
+  const std::string line = "Bootblock reprogramversion frame: AB AB";
+  const auto at = log.rfind(line);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(log.find("\r\n", at) - at, 255u);
+  SetLogSize(0);
 }
 
 TEST(FirmwareImage, ProgressRoundsHalvesToEven) {

@@ -176,10 +176,24 @@ TEST(FirmwareCheck, TheVersionRuleDecidesTheQuestion) {
   EXPECT_FALSE(asks(1130200, ikDL2NewBootblock, &image));  // newer than the image
   EXPECT_FALSE(asks(1131100, ikDL2NewBootblock, &image));  // another major part
   EXPECT_FALSE(asks(1130050, ikDL2NewBootblock, &image));  // minor part below 100
+  EXPECT_TRUE(asks(1130100, ikDL2NewBootblock, &image));   // ... and at 100
+  EXPECT_FALSE(asks(1130099, ikDL2NewBootblock, &image));
   EXPECT_FALSE(asks(1130110, ikDL1, &image));
   EXPECT_FALSE(asks(1130110, ikDL2NewBootblock, nullptr));
   EXPECT_FALSE(asks(0, ikBadDL2, nullptr));
   EXPECT_TRUE(asks(0, ikBadDL2, &image));
+}
+
+// "Please wait, erasing" stays until the third line's report; every report moves the bar.
+TEST(FirmwareCheck, TheThirdProgressReportSaysProgramming) {
+  test::ScriptedUi ui;
+  TStupidObject progress;
+  for (std::size_t call = 1; call <= 4; ++call) {
+    progress.UpdateProgress(static_cast<std::int32_t>(10 * call), usRunning);
+    EXPECT_EQ(ui.ProgressInfos().size(), call < 3 ? 0u : 1u) << call;
+  }
+  EXPECT_EQ(ui.ProgressInfos(), std::vector<std::string>{"Programming"});
+  EXPECT_EQ(ui.ProgressPositions(), (std::vector<int>{10, 20, 30, 40}));
 }
 
 // One reprogram run against a bootblock with a fault.

@@ -42,6 +42,7 @@ struct TScript {
   std::uint32_t read_ms = 100;
   bool echo = false;                      // written bytes come back at once
   std::deque<std::uint32_t> echo_errors;  // error flags for the next echoed bytes
+  std::deque<std::uint8_t> echo_changes;  // bits flipped in the next echoed bytes
 };
 
 // A port whose received bytes come from the test; written bytes are echoed only when asked.
@@ -85,7 +86,12 @@ class ScriptedBackend final : public SerialBackend {
         e = s_->echo_errors.front();
         s_->echo_errors.pop_front();
       }
-      s_->input.push_back({Buffer[i], e});
+      std::uint8_t change = 0;
+      if (!s_->echo_changes.empty()) {
+        change = s_->echo_changes.front();
+        s_->echo_changes.pop_front();
+      }
+      s_->input.push_back({static_cast<std::uint8_t>(Buffer[i] ^ change), e});
     }
     s_->changed.NotifyAll();
     return Count;
@@ -175,7 +181,7 @@ TEST_F(DL1Scripted, FramesWithABadSumAnErrorOrAnIdleGapAreNotQueued) {
   EXPECT_EQ(Queued(), (Frames{{0xFF, 0x00, 0xFF}}));
 }
 
-TEST_F(DL1Scripted, AnEchoWithTheRightValueButAnErrorFlagAbortsTheFrame) {
+TEST_F(DL1Scripted, AnEchoWithAnErrorFlagOrAnotherValueAbortsTheFrame) {
   {
     std::lock_guard<std::mutex> lock(script_->mutex);
     script_->echo = true;
@@ -186,6 +192,12 @@ TEST_F(DL1Scripted, AnEchoWithTheRightValueButAnErrorFlagAbortsTheFrame) {
   EXPECT_TRUE(driver_->TxFailed());
   EXPECT_TRUE(driver_->Send(f));  // the next echoes are clean
   EXPECT_FALSE(driver_->TxFailed());
+  {
+    std::lock_guard<std::mutex> lock(script_->mutex);
+    script_->echo_changes = {0, 0, 0x01};  // byte 2 comes back as another value, without error
+  }
+  EXPECT_FALSE(driver_->Send(f));
+  EXPECT_TRUE(driver_->TxFailed());
   EXPECT_TRUE(Queued().empty());
 }
 

@@ -39,7 +39,7 @@ TEST(AtomicFile, FailureLeavesTheTargetAndNoTemporary) {
   WriteBytes(path, "old");
   for (TAtomicStep failing :
        {TAtomicStep::Create, TAtomicStep::Write, TAtomicStep::Sync, TAtomicStep::Rename}) {
-    SetAtomicWriteFailureHook([failing](TAtomicStep step) { return step != failing; });
+    FailAtomicStep(failing);
     std::string error;
     EXPECT_FALSE(AtomicWriteFile(path, "new", &error));
     EXPECT_FALSE(error.empty());

@@ -50,20 +50,6 @@ void Variant(int Which) {
   }
 }
 
-// The older kind of a VERSION.DAT listing `Records`: its check record is the plain column sum.
-std::string OlderKind(const std::vector<TVersion::TRecord>& Records) {
-  std::string data = EncodeVersionFile(Records);
-  for (std::size_t j = 0; j < static_cast<std::size_t>(TVersion::ItemCount); ++j) {
-    std::uint32_t v = 0;
-    for (int b = 3; b >= 0; --b)
-      v = (v << 8) | static_cast<std::uint8_t>(data[4 * j + static_cast<std::size_t>(b)]);
-    --v;
-    for (int b = 0; b < 4; ++b)
-      data[4 * j + static_cast<std::size_t>(b)] = static_cast<char>((v >> (8 * b)) & 0xFF);
-  }
-  return data;
-}
-
 class InterruptedWrite : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,7 +74,7 @@ TEST_F(InterruptedWrite, SaveFailingAtEveryStepLeavesThePreviousFileAndNoTempora
   for (TAtomicStep step :
        {TAtomicStep::Create, TAtomicStep::Write, TAtomicStep::Sync, TAtomicStep::Rename}) {
     WriteBytes(path, old_);
-    SetAtomicWriteFailureHook([step](TAtomicStep At) { return At != step; });
+    FailAtomicStep(step);
     std::string message;
     SaveSettingsFile(path, message);
     EXPECT_EQ(message, "Error creating file: " + path) << static_cast<int>(step);
@@ -108,7 +94,7 @@ TEST_F(InterruptedWrite, ConversionFailingAtEveryStepLeavesTheOlderFile) {
   for (TAtomicStep step :
        {TAtomicStep::Create, TAtomicStep::Write, TAtomicStep::Sync, TAtomicStep::Rename}) {
     WriteBytes(model_.VersionFile(), older);
-    SetAtomicWriteFailureHook([step](TAtomicStep At) { return At != step; });
+    FailAtomicStep(step);
     std::string error;
     InitSettings(error);
     EXPECT_EQ(error, VersionFileUpdateFailedText) << static_cast<int>(step);

@@ -418,6 +418,47 @@ TEST(SettingsBounds, ByVersionModelAndVoltageClass) {
   EXPECT_EQ(bounds(SettingChargeCurrent), (std::vector<std::int32_t>{0, 80, 60}));
 }
 
+// The table of bounds, per voltage class and mains voltage: {setting, min, max, default} for a
+// 12 V model; a 24 V model doubles min, max and default of the six battery voltages.
+TEST(SettingsBounds, TheTableForEachVoltageClass) {
+  struct Row {
+    int Setting;
+    std::int32_t Min, Max, Default;
+  };
+  const std::vector<Row> common{{8, 1200, 1600, 1440}, {9, 1200, 1600, 1380}, {10, 0, 60, 45},
+                                {13, 1, 72, 4},        {14, 1, 45, 7},        {15, 500, 1600, 1175},
+                                {16, 500, 1600, 1600}, {17, 1, 8, 4},         {18, 1, 3, 3},
+                                {20, 900, 1300, 900},  {21, 0, 400, 190},     {22, 0, 4, 0},
+                                {23, 0, 3, 0},         {19, 0, 0, 0},         {24, 0, 0, 0}};
+  const std::vector<Row> mains230{{11, 180, 245, 230}, {12, 10, 160, 160}};
+  const std::vector<Row> mains120{{11, 94, 128, 120}, {12, 10, 150, 150}};
+  std::vector<TVersion::TRecord> records;
+  for (std::int32_t v : {1701001, 1711001, 1731001, 1741001, 1751001}) {
+    TVersion::TRecord r = BareRecord(v);
+    r[44] = 3;   // charge characteristics
+    r[46] = 60;  // maximum charge current: default 0.75 of it outside family 14
+    records.push_back(r);
+  }
+  SettingsModel model(records);
+  for (std::int32_t v : {1701001, 1711001, 1731001, 1741001, 1751001}) {
+    SettingsModel::Select(v);
+    const int model_number = (v / 1000) % 100;
+    const bool volts24 = model_number == 11 || model_number == 41;
+    std::vector<Row> rows = common;
+    const auto& mains = model_number >= 30 && model_number < 50 ? mains120 : mains230;
+    rows.insert(rows.end(), mains.begin(), mains.end());
+    for (const Row& row : rows) {
+      const bool doubled = volts24 && (row.Setting == 8 || row.Setting == 9 || row.Setting == 15 ||
+                                       row.Setting == 16 || row.Setting == 20 || row.Setting == 21);
+      const std::int32_t k = doubled ? 2 : 1;
+      GetBounds(static_cast<std::uint8_t>(row.Setting));
+      EXPECT_EQ((std::vector<std::int32_t>{BoundMin, BoundMax, BoundDefault}),
+                (std::vector<std::int32_t>{k * row.Min, k * row.Max, k * row.Default}))
+          << "version " << v << ", setting " << row.Setting;
+    }
+  }
+}
+
 TEST(SettingsDefaults, SettingsAndOptions) {
   SettingsModel model;
   SettingTable[SettingAbsorptionVoltage].Value = 1;
@@ -457,6 +498,15 @@ TEST(SettingsDefaults, BatteryPresets) {
   EXPECT_EQ(SettingTable[SettingAbsorptionTime].Value, 6);
   SetBatteryDefaults(4);  // no such preset
   EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 1500);
+  auto preset = [] {
+    return std::vector<std::int32_t>{SettingTable[SettingAbsorptionVoltage].Value,
+                                     SettingTable[SettingFloatVoltage].Value,
+                                     SettingTable[SettingAbsorptionTime].Value};
+  };
+  SetBatteryDefaults(0);
+  EXPECT_EQ(preset(), (std::vector<std::int32_t>{1440, 1380, 4}));
+  SetBatteryDefaults(2);
+  EXPECT_EQ(preset(), (std::vector<std::int32_t>{1440, 1400, 5}));
   SettingsModel::Select(1711104);  // 24 V: voltages doubled, time not
   SetBatteryDefaults(3);
   EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2960);
@@ -467,7 +517,7 @@ TEST(SettingsDefaults, BatteryPresets) {
 TEST(SettingsDeviceType, NamesVoltageClassAndShoreCurrentScale) {
   std::vector<TVersion::TRecord> records;
   for (int v : {1711000, 1702001, 1502001, 1542001, 1410001, 1705001, 1731001, 1701001, 1499001,
-                1612001, 1400001, 1411001, 1741001})
+                1612001, 1400001, 1411001, 1741001, 1401001})
     records.push_back(BareRecord(v));
   SettingsModel model(records);
 
@@ -495,6 +545,7 @@ TEST(SettingsDeviceType, NamesVoltageClassAndShoreCurrentScale) {
   EXPECT_TRUE(Is12VoltSystem);
   EXPECT_EQ(SettingTable[SettingShoreCurrent].Scale, 0.1L);
 
+  EXPECT_EQ(name(1401001, false), "Corvane Charger 12/30");
   TSetting& shore = SettingTable[SettingShoreCurrent];
   name(1731001, false);
   shore.Value = 75;
@@ -512,6 +563,35 @@ TEST(SettingsDeviceType, NamesVoltageClassAndShoreCurrentScale) {
   EXPECT_EQ(n, "");
   EXPECT_FALSE(Is12VoltSystem);
   EXPECT_EQ(shore.Scale, 0.2L);
+}
+
+// The suffix of every model that has one, in both families, as the table of names gives it.
+TEST(SettingsDeviceType, EverySuffixOfFamilies15And17) {
+  struct Row {
+    int Model;
+    const char* Family15;
+    const char* Family17;
+  };
+  const std::vector<Row> rows{
+      {0, " 230Vac 12F", " 230Vac 12F"},    {1, " 230Vac 12H", " 230Vac 12H"},
+      {10, " 230Vac 24F", " 230Vac 24F"},   {12, " 230Vac 24F", "+ 230Vac 24F"},
+      {30, " 120Vac 12F", " 120Vac 12F"},   {31, " 120Vac 12H", " 120Vac 12H"},
+      {32, "+ 120Vac 12F", "+ 120Vac 12F"}, {40, " 120Vac 24F", " 120Vac 24F"}};
+  std::vector<TVersion::TRecord> records;
+  for (const Row& row : rows)
+    for (int family : {15, 17})
+      records.push_back(BareRecord(family * 100000 + row.Model * 1000 + 1));
+  SettingsModel model(records);
+  for (const Row& row : rows) {
+    for (int family : {15, 17}) {
+      SelectVersion(family * 100000 + row.Model * 1000 + 1);
+      IsInverterOnly = false;
+      std::string name;
+      GetDeviceTypeName(name);
+      EXPECT_EQ(name, std::string("Corvane Multi") + (family == 15 ? row.Family15 : row.Family17))
+          << family << " " << row.Model;
+    }
+  }
 }
 
 }  // namespace

@@ -116,6 +116,14 @@ class TempFolder {
   std::string path_;
 };
 
+// Makes AtomicWriteFile fail at `Step`, as an I/O error would. A failing Create also fails the
+// in-place write that would follow it, so that the whole save fails.
+inline void FailAtomicStep(TAtomicStep Step) {
+  SetAtomicWriteFailureHook([Step](TAtomicStep At) {
+    return At != Step && !(Step == TAtomicStep::Create && At == TAtomicStep::InPlace);
+  });
+}
+
 inline void WriteBytes(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
@@ -152,6 +160,20 @@ inline TVersion::TRecord BuiltIn(std::int32_t version) {
     return BareRecord(version);
   }
   return *r;
+}
+
+// The older kind of a VERSION.DAT listing `Records`: its check record is the plain column sum.
+inline std::string OlderKind(const std::vector<TVersion::TRecord>& Records) {
+  std::string data = EncodeVersionFile(Records);
+  for (std::size_t j = 0; j < static_cast<std::size_t>(TVersion::ItemCount); ++j) {
+    std::uint32_t v = 0;
+    for (int b = 3; b >= 0; --b)
+      v = (v << 8) | static_cast<std::uint8_t>(data[4 * j + static_cast<std::size_t>(b)]);
+    --v;
+    for (int b = 0; b < 4; ++b)
+      data[4 * j + static_cast<std::size_t>(b)] = static_cast<char>((v >> (8 * b)) & 0xFF);
+  }
+  return data;
 }
 
 // Builds the settings model on a VERSION.DAT in its own folder. The folder setting is restored

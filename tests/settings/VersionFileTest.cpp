@@ -112,7 +112,7 @@ TEST_F(VersionFileTest, OlderKindThatCannotBeWrittenStaysAsItWas) {
     const std::string file =
         Record(Plus(VersionCheckRecord({v1, v2}), -1)) + Record(v1) + Record(v2);
     WriteBytes(folder.File("VERSION.DAT"), file);
-    SetAtomicWriteFailureHook([failing](TAtomicStep step) { return step != failing; });
+    FailAtomicStep(failing);
     Outcome o = Start();
     EXPECT_EQ(o.Error,
               "Fatal error:\rFound old type of VERSION.DAT file.\rUpdate failed!\r\rVisit Tarnelo "
@@ -122,6 +122,32 @@ TEST_F(VersionFileTest, OlderKindThatCannotBeWrittenStaysAsItWas) {
     EXPECT_EQ(o.FilesAfter, std::vector<std::string>{"VERSION.DAT"});
     EXPECT_EQ(VersionList.size(), 2u);  // read, but not used
   }
+}
+
+// A small file written out byte by byte from the record layout: 47 little-endian items per
+// record, the check record first, each of its items one more than the column sum (wrapping).
+TEST_F(VersionFileTest, ASmallFileWrittenByHand) {
+  auto items = [](const char* first, const char* middle, const char* last) {
+    std::string r(first, 4);
+    for (int j = 1; j < 46; ++j)
+      r.append(middle, 4);
+    return r.append(last, 4);
+  };
+  // Version 1711104 ($001A1C00), items 1 to 45 -1, item 46 $7FFFFFFF (its check wraps).
+  const std::string check = items("\x01\x1C\x1A\x00", "\x00\x00\x00\x00", "\x00\x00\x00\x80");
+  const std::string version = items("\x00\x1C\x1A\x00", "\xFF\xFF\xFF\xFF", "\xFF\xFF\xFF\x7F");
+  ASSERT_EQ(check.size() + version.size(), 2 * VersionRecordBytes);
+  WriteBytes(folder.File("VERSION.DAT"), check + version);
+  const Outcome o = Start();
+  EXPECT_EQ(o.Error, "");
+  EXPECT_TRUE(o.Messages.empty());
+  ASSERT_EQ(VersionList.size(), 1u);
+  TVersion::TRecord expected;
+  expected.fill(-1);
+  expected[0] = 1711104;
+  expected[46] = 0x7FFFFFFF;
+  EXPECT_EQ(VersionList[0]->Record(), expected);
+  EXPECT_EQ(EncodeVersionFile({expected}), check + version);
 }
 
 TEST_F(VersionFileTest, OlderKindMarkedReadOnlyStaysAsItWas) {

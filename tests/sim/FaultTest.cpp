@@ -666,5 +666,63 @@ TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheN
   }
 }
 
+// With no adapter answering, the bus thread detects again and again with a 100 ms pause after
+// each detection that found nothing, so that it does not keep the main thread busy.
+TEST(NoAdapter, DetectionRepeatsAfterAPauseOf100Ms) {
+  VirtualRig rig;
+  rig.DL2()->SetSilent(true);
+  SettingsModel model;
+  double detection_ms = 0;
+  {
+    TRS232o port;
+    ASSERT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
+    detection_ms = VirtualMs([&] { EXPECT_EQ(DetectInterface(&port, true, nullptr, 0), nullptr); });
+  }
+  // Each detection asks once for a DL2's version.
+  std::mutex mutex;
+  std::vector<TimePoint> requests;
+  rig.Line().SetTap([&](bool FromPort, std::uint8_t Value, std::int32_t Baud, char, TimePoint At) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (FromPort && Value == 'V' && Baud == DL2Baud) requests.push_back(At);
+  });
+  {
+    BusUnderTest bus(rig);
+    PumpFor(5 * detection_ms);
+  }
+  rig.Line().SetTap(nullptr);
+  // The first request is the detection of the port's opening, which the thread follows with its
+  // own at once; from then on one detection and the pause make each interval.
+  ASSERT_GE(requests.size(), 4u);
+  for (std::size_t i = 2; i < requests.size(); ++i)
+    EXPECT_NEAR(MillisecondsBetween(requests[i - 1], requests[i]), detection_ms + 100, 1) << i;
+}
+
+// The 'S' frame before an update that gets no good answer is sent once more, and only once.
+TEST(NoAdapter, TheSFrameBeforeAnUpdateIsSentOnceMoreWhenUnanswered) {
+  VirtualRig rig;
+  ScriptedUi ui;
+  rig.DL2()->SetSilent(true);
+  std::mutex mutex;
+  std::vector<std::uint8_t> sent;
+  rig.Line().SetTap([&](bool FromPort, std::uint8_t Value, std::int32_t Baud, char, TimePoint) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (FromPort && Baud == DL2Baud) sent.push_back(Value);
+  });
+  TRS232o port;
+  ASSERT_TRUE(port.Open(rig.PortNumber(), 1200, 'N', 1024, 1024));
+  std::istringstream image(CarriedFirmwareImage());
+  TInterfaceKind kind = ikDL2NewBootblock;
+  ui.AnswerNext(TModalResult::mrYes);
+  CheckInterfaceFirmware(port, &image, 1130118, kind, 1130110, 1);
+  rig.Line().SetTap(nullptr);
+  const std::vector<std::uint8_t> s_frame{0x07, 0xFF, 'S', 0, 0, 0, 0, 0x04, 0xA3};
+  int frames = 0;
+  for (auto at = sent.begin();
+       (at = std::search(at, sent.end(), s_frame.begin(), s_frame.end())) != sent.end(); ++at)
+    ++frames;
+  EXPECT_EQ(frames, 2);
+  EXPECT_EQ(kind, ikNone);
+}
+
 }  // namespace
 }  // namespace zo::test
