@@ -82,6 +82,7 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   rows->setContentsMargins(2, 0, 2, 0);
   rows->setSpacing(0);
   auto* top = new QHBoxLayout;
+  top->setSpacing(8);
   auto* bottom = new QHBoxLayout;
   rows->addLayout(top);
   rows->addLayout(bottom);
@@ -158,7 +159,7 @@ void TStatusLine::Finished(TOperation Operation, bool Ok) {
 QString TStatusLine::AdapterText() {
   TBusThread* bus = form_.BusThread();
   TBusDriver* driver = bus ? bus->Driver() : nullptr;
-  if (driver == nullptr) return port_ > 0 ? QStringLiteral("No adapter found") : QString();
+  if (driver == nullptr) return QStringLiteral("No adapter");
   if (dynamic_cast<TDL1Driver*>(driver) != nullptr) return QStringLiteral("DL1");
   auto* dl2 = dynamic_cast<TDL2Driver*>(driver);
   if (dl2 == nullptr) return QStringLiteral("Adapter");
@@ -183,7 +184,7 @@ QString TStatusLine::AdapterText() {
 
 QString TStatusLine::DeviceText() const {
   const std::int32_t version = form_.TargetVersion();
-  if (version < 0) return port_ > 0 ? QStringLiteral("No device found") : QString();
+  if (version < 0) return QStringLiteral("No device");
   QString text = QStringLiteral("Software version %1").arg(version);
   TBusThread* bus = form_.BusThread();
   if (bus && bus->OverruledVersion() >= 0 && bus->OverruledVersion() == version)
