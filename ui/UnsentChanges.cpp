@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <utility>
 
 #include "settings/Settings.h"
 #include "threads/UiServices.h"
@@ -17,6 +18,12 @@ namespace {
 // back the design's width.
 constexpr const char* DesignWidthProperty = "zoDesignWidth";
 constexpr const char* MarkedProperty = "zoUnsent";
+
+void SetBold(QWidget* Control, bool On) {
+  QFont font = Control->font();
+  font.setBold(On);
+  Control->setFont(font);
+}
 
 }  // namespace
 
@@ -111,9 +118,7 @@ bool TUnsentChanges::Marked(const QWidget* Control) const {
 void TUnsentChanges::Mark(QWidget* Control, bool On) {
   if (Marked(Control) == On) return;
   Control->setProperty(MarkedProperty, On);
-  QFont font = Control->font();
-  font.setBold(On);
-  Control->setFont(font);
+  SetBold(Control, On);
   // Buttons and lists keep their left edge; bold text takes the room it needs up to the edge of
   // their parent, so that it is not cut off.
   if (qobject_cast<QAbstractButton*>(Control) == nullptr &&
@@ -126,6 +131,23 @@ void TUnsentChanges::Mark(QWidget* Control, bool On) {
   if (On && Control->parentWidget() != nullptr) {
     const int room = Control->parentWidget()->width() - Control->x() - 2;
     width = std::max(design, std::min(Control->sizeHint().width(), room));
+  }
+  // Where even that room is too little, bold text would hide the end of the value ("Activated
+  // when no al..."): the platform's highlight marks the control instead.
+  const bool highlight = On && Control->sizeHint().width() > width;
+  if (highlight) {
+    SetBold(Control, false);
+    width = design;
+    QPalette palette = Control->palette();
+    for (const auto& [back, text] : {std::pair{QPalette::Button, QPalette::ButtonText},
+                                     std::pair{QPalette::Base, QPalette::Text},
+                                     std::pair{QPalette::Window, QPalette::WindowText}}) {
+      palette.setColor(back, palette.color(QPalette::Highlight));
+      palette.setColor(text, palette.color(QPalette::HighlightedText));
+    }
+    Control->setPalette(palette);
+  } else if (!On) {
+    Control->setPalette(QPalette());  // the parent's again
   }
   Control->resize(width, Control->height());
 }

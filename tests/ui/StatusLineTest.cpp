@@ -151,6 +151,21 @@ TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
   EXPECT_TRUE(OperationIs("Settings loaded"));
   EXPECT_EQ(MarkedControls(), (Names{"FloatVoltageEdit", "ThreePhaseRadioButton"}));
 
+  // A mark never hides the end of a value: bold where the text fits, else the highlight.
+  QComboBox* polarity = form_->AlarmRelayPolarityComboBox;
+  polarity->setCurrentIndex(1 - polarity->currentIndex());
+  emit polarity->activated(polarity->currentIndex());
+  form_->WaveShapeCheckBox->click();
+  EXPECT_EQ(Line().UnsentField->FullText(), "4 unsent changes");
+  for (QWidget* w :
+       {static_cast<QWidget*>(polarity), static_cast<QWidget*>(form_->WaveShapeCheckBox),
+        static_cast<QWidget*>(form_->ThreePhaseRadioButton)}) {
+    EXPECT_TRUE(Unsent().Marked(w));
+    if (w->font().bold()) {
+      EXPECT_LE(w->sizeHint().width(), w->width()) << w->objectName().toStdString();
+    }
+  }
+
   ui_.AnswerNext(TModalResult::mrNo);
   form_->Exit1->trigger();
   EXPECT_FALSE(form_->Closed());
