@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "adapter/AdapterLog.h"
 #include "adapter/Includebinary.h"
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
@@ -27,18 +28,6 @@
 #include "connection/BusThread.h"
 
 namespace zo {
-
-// What detection found, as it wrote it to the text log.
-struct TAdapterInfo {
-  std::string Kind;               // "DL1", "DL2", "badly programmed DL2", or empty
-  std::string Mode;               // DL2 mode name ("ZOBus", "ZO 9 bit", ...)
-  std::int32_t Firmware = -1;     // DL2 firmware version
-  std::string Bootblock;          // "new" or "old" (DL2)
-  bool ReprogramStarted = false;  // a reprogram ran after the last detection
-};
-
-// Reads the last detection entry (and a reprogram after it) from the text log `Log`.
-TAdapterInfo AdapterFromLog(const std::string& Log);
 
 // True once the run is to stop before its next frame: Ctrl+C (SIGINT, SIGTERM) or a trace file
 // that could not be written. Every wait of a session ends early then.
@@ -107,9 +96,5 @@ class TSession {
   std::int32_t target_version_ = -1;
   std::string device_type_;
 };
-
-// The last line of the text log that starts with `Prefix` (without the prefix's leading
-// blanks mattering), or empty.
-std::string LastLogLine(const std::string& Prefix);
 
 }  // namespace zo

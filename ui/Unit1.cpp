@@ -24,6 +24,8 @@
 #include "ui/Inputunit.h"
 #include "ui/QtUiServices.h"
 #include "ui/Showing.h"
+#include "ui/StatusLine.h"
+#include "ui/UnsentChanges.h"
 
 namespace zo {
 
@@ -225,6 +227,9 @@ TForm1::TForm1(const QStringList& Parameters, QWidget* Parent) : QMainWindow(Par
   auto* bar = new QStatusBar(this);
   bar->setSizeGripEnabled(false);
   setStatusBar(bar);
+  UnsentChanges = new TUnsentChanges(*this);
+  StatusLine = new TStatusLine(*this, *UnsentChanges, bar);
+  bar->addWidget(StatusLine, 1);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   Init(Parameters);
@@ -628,6 +633,10 @@ void TForm1::CleanUp() {
 }
 
 void TForm1::closeEvent(QCloseEvent* Event) {
+  if (!UnsentChanges->ConfirmDiscard()) {
+    Event->ignore();
+    return;
+  }
   // CloseForm: closing the main window ends the program; nothing is added here.
   closed_ = true;
   Timer1->stop();
@@ -639,8 +648,9 @@ void TForm1::DoMyClose(QObject*) {
   Timer1->stop();
   FatalMessage_.clear();
   if (!message.empty()) ShowMessageBox(message, TMsgDlgType::mtError);
-  close();
-  closed_ = true;
+  // The user may keep the window for changes not yet sent.
+  if (close()) closed_ = true;
+  if (!closed_) Timer1->start();
 }
 
 void TForm1::StartIdle(int IntervalMs) {
@@ -787,6 +797,7 @@ void TForm1::OtherComClick(QObject*) {
 
 void TForm1::ComClick(QObject* Sender) {
   if (!AcquireBus(Sender, &TForm1::ComClick)) return;
+  if (!UnsentChanges->ConfirmDiscard()) return;
   BusThread_->ResetVersion();
   ComOther1->setText(QStringLiteral("&Other"));
   auto* item = qobject_cast<QAction*>(Sender);
@@ -807,6 +818,7 @@ void TForm1::ComClick(QObject* Sender) {
   }
   RestorePortChecks();
   UpdatePortTips();
+  StatusLine->PortChosen(opened ? port : 0);
 }
 
 void TForm1::CheckConnection() {
@@ -862,6 +874,10 @@ void TForm1::TargetChanged(QObject* Sender) {
         ShowSettings();
         SetPanelActive(true);
       }
+      StatusLine->Finished(BusThread_->OverruledVersion() == -1
+                               ? TStatusLine::TOperation::Read
+                               : TStatusLine::TOperation::OverruleDefaults,
+                           ok);
     } else {
       ShowMessageBox("Software version: " + std::to_string(TargetVersion_) + " is not supported!",
                      TMsgDlgType::mtError);
@@ -1003,12 +1019,15 @@ void TForm1::Getsettings1Click(QObject* Sender) {
   if (!driver) {
     // An overruled version without an interface: there is nothing to read from.
     ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
+    StatusLine->Finished(TStatusLine::TOperation::Read, false);
     return;
   }
+  if (!UnsentChanges->ConfirmDiscard()) return;
   ShowBusyMessage("Retrieving data!");
-  ReadSettings(driver);
+  const bool ok = ReadSettings(driver);
   ShowSettings();
   ShowBusyMessage("");
+  StatusLine->Finished(TStatusLine::TOperation::Read, ok);
 }
 
 void TForm1::Sendsettings1Click(QObject* Sender) {
@@ -1021,6 +1040,7 @@ void TForm1::Sendsettings1Click(QObject* Sender) {
   ShowBusyMessage("Sending data!");
   const bool ok = WriteSettings(BusThread_->Driver());
   ShowBusyMessage("");
+  StatusLine->Finished(TStatusLine::TOperation::Send, ok);
   // A failed send must not look like a success.
   if (!ok) ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
 }
@@ -1169,6 +1189,7 @@ void TForm1::PaintChargeCurve(QPainter& Canvas) {
 void TForm1::Setcompletedefault1Click() {
   SetDefaults();
   ShowSettings();
+  StatusLine->Finished(TStatusLine::TOperation::Defaults, true);
 }
 
 void TForm1::BatteryDefaultClick(QObject* Sender) {
@@ -1185,6 +1206,7 @@ void TForm1::BatteryDefaultClick(QObject* Sender) {
   FloatVoltageEdit->setText(SettingText(SettingFloatVoltage));
   AbsorptionTimeEdit->setText(SettingText(SettingAbsorptionTime));
   Updating_ = false;
+  StatusLine->Finished(TStatusLine::TOperation::BatteryDefaults, true);
 }
 
 void TForm1::Loadsettings1Click() {
@@ -1200,6 +1222,7 @@ void TForm1::Loadsettings1Click() {
       ShowMessageBox(text, TMsgDlgType::mtInformation);
   }
   ShowSettings();
+  StatusLine->Finished(TStatusLine::TOperation::Load, message.empty() || message[0] != 'E');
 }
 
 void TForm1::Savesettings1Click() {
@@ -1208,6 +1231,7 @@ void TForm1::Savesettings1Click() {
   std::string message;
   SaveSettingsFile(file_name, message);
   if (!message.empty()) ShowMessageBox(message, TMsgDlgType::mtError);
+  StatusLine->Finished(TStatusLine::TOperation::Save, message.empty());
 }
 
 void TForm1::Overrulesoftwareversion1Click() {

@@ -36,6 +36,8 @@ class QPainter;
 namespace zo {
 
 class TBusThread;
+class TStatusLine;
+class TUnsentChanges;
 
 // A status value label: the bus thread's monitor values are written into it on the main thread.
 class TStatusValueLabel final : public QLabel, public TValueLabel {
@@ -262,6 +264,9 @@ class TForm1 final : public QMainWindow {
   QCheckBox* HighRippleCheckBox;
   QLabel* Label49;
   QComboBox* AbsorptionCalculationComboBox;
+  // Below the window: port, adapter, device, the last operation; and the marks of unsent changes.
+  TUnsentChanges* UnsentChanges;
+  TStatusLine* StatusLine;
 
  protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override;

@@ -86,6 +86,11 @@ TEST_F(Screenshots, ZO_SCREENSHOT_TEST) {
     QTest::mouseClick(form_->AbsorptionVoltageEdit, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([poll] { return !poll; }, 5000));
 
+    // Changes marked until they are sent, counted in the status line.
+    EnterValue(form_->FloatVoltageEdit, "27.0");
+    form_->GroundRelayCheckBox->click();
+    Save(form_, "unsent-changes" + theme);
+
     {
       TAboutBox about(form_);
       about.show();

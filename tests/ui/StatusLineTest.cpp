@@ -1,0 +1,180 @@
+// The status line (port, adapter, device, the last operation) and the unsent changes: marked by a
+// change or a loaded file, cleared by a send or a read, and the question before choosing a port,
+// "&Get settings" or closing throws them away.
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "sim/SimDL2Adapter.h"
+#include "tests/ui/WindowTestSupport.h"
+#include "ui/StatusLine.h"
+#include "ui/UnsentChanges.h"
+
+namespace zo::test {
+namespace {
+
+const std::string Discard =
+    "Settings were changed but not sent to the device. Discard the changes?";
+
+class StatusLine : public WindowTest {
+ protected:
+  TStatusLine& Line() { return *form_->StatusLine; }
+  TUnsentChanges& Unsent() { return *form_->UnsentChanges; }
+  bool OperationIs(const char* Prefix) {
+    return QRegularExpression(QStringLiteral("^%1 at \\d\\d:\\d\\d:\\d\\d$").arg(Prefix))
+        .match(Line().OperationField->FullText())
+        .hasMatch();
+  }
+  // The controls marked as unsent, by object name.
+  std::vector<std::string> MarkedControls() {
+    std::vector<std::string> names;
+    for (QWidget* w : form_->findChildren<QWidget*>())
+      if (Unsent().Marked(w)) names.push_back(w->objectName().toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void ExpectWholeTexts() {
+    QApplication::processEvents();
+    for (TStatusField* f : Line().findChildren<TStatusField*>()) {
+      EXPECT_EQ(f->text(), f->FullText()) << f->objectName().toStdString() << " is cut short";
+      EXPECT_LE(f->fontMetrics().horizontalAdvance(f->text()), f->contentsRect().width());
+    }
+  }
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(StatusLine, DL2ConnectedChangeMarkedAskedBeforeGetClearedBySendAndRead) {
+  StartDemo();
+  Start();
+  EXPECT_EQ(Line().PortField->FullText(), "No port");
+  ASSERT_TRUE(Connect(1));
+  EXPECT_EQ(Line().PortField->FullText(), "COM1 (simulated)");
+  EXPECT_EQ(Line().AdapterField->FullText(),
+            QStringLiteral("DL2 ZOBus, firmware %1").arg(demo_->DL2(1)->FirmwareVersion()));
+  EXPECT_EQ(Line().DeviceField->FullText(),
+            QStringLiteral("Software version %1").arg(sim::DemoInverterVersion));
+  EXPECT_TRUE(OperationIs("Settings read"));
+  EXPECT_EQ(Line().UnsentField->FullText(), "No unsent changes");
+  ExpectWholeTexts();
+
+  EnterValue(form_->AbsorptionVoltageEdit, "28.7");
+  EXPECT_EQ(MarkedControls(), Names{"AbsorptionVoltageEdit"});
+  EXPECT_TRUE(form_->AbsorptionVoltageEdit->font().bold());
+  EXPECT_EQ(Line().UnsentField->FullText(), "1 unsent change");
+
+  // No keeps the change; the device is not read.
+  ui_.AnswerNext(TModalResult::mrNo);
+  form_->Getsettings1->trigger();
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(CountMessages(Discard), 1);
+  EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "28.70");
+  EXPECT_EQ(MarkedControls(), Names{"AbsorptionVoltageEdit"});
+
+  QTest::mouseClick(form_->SendSettingsButton, Qt::LeftButton);
+  ASSERT_TRUE(Settled());
+  EXPECT_TRUE(OperationIs("Settings sent"));
+  EXPECT_EQ(MarkedControls(), Names{});
+  EXPECT_FALSE(form_->AbsorptionVoltageEdit->font().bold());
+  EXPECT_EQ(Line().UnsentField->FullText(), "No unsent changes");
+  EXPECT_TRUE(
+      WaitFor([&] { return demo_->Device(1).SettingValue(SettingAbsorptionVoltage) == 2870; }));
+
+  // Yes reads the device again, which clears the mark; nothing asks without changes.
+  EnterValue(form_->AbsorptionVoltageEdit, "28.6");
+  ui_.AnswerNext(TModalResult::mrYes);
+  QTest::mouseClick(form_->GetSettingsButton, Qt::LeftButton);
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "28.70");
+  EXPECT_EQ(MarkedControls(), Names{});
+  EXPECT_TRUE(OperationIs("Settings read"));
+  form_->Getsettings1->trigger();
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(CountMessages(Discard), 2);
+}
+
+TEST_F(StatusLine, PortChangeAsksFirstThenDL1AndAFailedSend) {
+  StartDemo();
+  Start();
+  ASSERT_TRUE(Connect(1));
+  form_->GroundRelayCheckBox->click();
+  EXPECT_EQ(MarkedControls(), Names{"GroundRelayCheckBox"});
+
+  ui_.AnswerNext(TModalResult::mrNo);
+  form_->Com21->trigger();
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(CountMessages(Discard), 1);
+  EXPECT_TRUE(form_->Com11->isChecked());
+  EXPECT_TRUE(form_->PanelActive());
+  EXPECT_EQ(Line().PortField->FullText(), "COM1 (simulated)");
+
+  ui_.AnswerNext(TModalResult::mrYes);
+  form_->Com21->trigger();
+  ASSERT_TRUE(WaitFor([this] {
+    return form_->TargetVersion() == sim::DemoChargerVersion && form_->PanelActive() &&
+           !form_->ActionPending();
+  }));
+  EXPECT_EQ(Line().PortField->FullText(), "COM2 (simulated)");
+  EXPECT_EQ(Line().AdapterField->FullText(), "DL1");
+  EXPECT_EQ(MarkedControls(), Names{});
+
+  // A send that fails says so, and the change stays unsent.
+  EnterValue(form_->AbsorptionVoltageEdit, "14.5");
+  SimPortRegistry::Find(2)->Unplug();
+  form_->Sendsettings1->trigger();
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Line().OperationField->FullText(), "Sending failed");
+  EXPECT_EQ(MarkedControls(), Names{"AbsorptionVoltageEdit"});
+  SimPortRegistry::Find(2)->Replug();
+}
+
+TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
+  Start({QStringLiteral("/v%1").arg(sim::DemoInverterVersion)});
+  ASSERT_TRUE(WaitFor([this] { return form_->PanelActive(); }));
+  EXPECT_EQ(Line().DeviceField->FullText(),
+            QStringLiteral("Software version %1 (overruled)").arg(sim::DemoInverterVersion));
+  EXPECT_TRUE(OperationIs("Defaults of the overruled version shown"));
+
+  // A file with two values other than the defaults.
+  EnterValue(form_->FloatVoltageEdit, "27.0");
+  form_->ThreePhaseRadioButton->click();
+  EXPECT_EQ(MarkedControls(), (Names{"FloatVoltageEdit", "ThreePhaseRadioButton"}));
+  EXPECT_EQ(Line().UnsentField->FullText(), "2 unsent changes");
+  QTemporaryDir dir;
+  const std::string file = dir.filePath(QStringLiteral("two.zsf")).toStdString();
+  ui_.FileNameNext(file);
+  form_->Savesettings1->trigger();
+  EXPECT_TRUE(OperationIs("Settings saved"));
+  form_->Setcompletedefault1->trigger();
+  EXPECT_EQ(MarkedControls(), Names{});
+  ui_.FileNameNext(file);
+  form_->Loadsettings1->trigger();
+  EXPECT_TRUE(OperationIs("Settings loaded"));
+  EXPECT_EQ(MarkedControls(), (Names{"FloatVoltageEdit", "ThreePhaseRadioButton"}));
+
+  // A mark never hides the end of a value: bold where the text fits, else the highlight.
+  QComboBox* polarity = form_->AlarmRelayPolarityComboBox;
+  polarity->setCurrentIndex(1 - polarity->currentIndex());
+  emit polarity->activated(polarity->currentIndex());
+  form_->WaveShapeCheckBox->click();
+  EXPECT_EQ(Line().UnsentField->FullText(), "4 unsent changes");
+  for (QWidget* w :
+       {static_cast<QWidget*>(polarity), static_cast<QWidget*>(form_->WaveShapeCheckBox),
+        static_cast<QWidget*>(form_->ThreePhaseRadioButton)}) {
+    EXPECT_TRUE(Unsent().Marked(w));
+    if (w->font().bold()) {
+      EXPECT_LE(w->sizeHint().width(), w->width()) << w->objectName().toStdString();
+    }
+  }
+
+  ui_.AnswerNext(TModalResult::mrNo);
+  form_->Exit1->trigger();
+  EXPECT_FALSE(form_->Closed());
+  EXPECT_TRUE(form_->isVisible());
+  ui_.AnswerNext(TModalResult::mrYes);
+  form_->Exit1->trigger();
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_EQ(CountMessages(Discard), 2);
+}
+
+}  // namespace
+}  // namespace zo::test
