@@ -10,11 +10,12 @@
 #include "adapter/Textlogger.h"
 #include "cli/Json.h"
 #include "cli/Session.h"
-#include "cli/SettingTexts.h"
 #include "data/CarriedFirmware.h"
 #include "settings/AtomicFile.h"
+#include "settings/SettingTexts.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsTextFile.h"
 
 namespace zo {
 
@@ -194,9 +195,11 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const int status = Connect(s);
   if (status != ExitOk) return status;
   // Only a complete read reaches this point, so a failed read never touches the file.
-  if (!O.Out.empty()) {
+  for (const auto& [file, save] :
+       {std::pair{&O.Out, &SaveSettingsFile}, {&O.Text, &SaveSettingsText}}) {
+    if (file->empty()) continue;
     std::string message;
-    SaveSettingsFile(O.Out, message);
+    save(*file, message);
     if (!message.empty()) {
       ShowMessageBox(message, TMsgDlgType::mtError);
       return ExitFile;
@@ -221,6 +224,7 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
                    ") on " + s.PortName() + "\n\n");
     PrintSettingsTable(Out);
     if (!O.Out.empty()) Print(Out, "\nSaved to " + O.Out + "\n");
+    if (!O.Text.empty()) Print(Out, "\nSaved as text to " + O.Text + "\n");
   }
   return ExitOk;
 }
@@ -290,7 +294,7 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
 
   const TSnapshot before = Snapshot();
   std::string message;
-  LoadSettingsFile(O.File, message);
+  LoadAnySettingsFile(O.File, message);
   std::string information;
   if (!message.empty()) {
     // The kind letter is not shown; a box shows at most 255 characters.

@@ -35,7 +35,7 @@ bool Allows(TCommand Command, const std::string& Option) {
   if (Option == "--json")
     return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
            Command == TCommand::Monitor || Command == TCommand::Versions;
-  if (Option == "--out") return Command == TCommand::Read;
+  if (Option == "--out" || Option == "--text") return Command == TCommand::Read;
   if (Option == "--dry-run") return Command == TCommand::Write;
   if (Option == "--count") return Command == TCommand::Monitor;
   return Option == "--trace" || Option == "--timeout" || Option == "--yes";
@@ -43,7 +43,7 @@ bool Allows(TCommand Command, const std::string& Option) {
 
 bool TakesValue(const std::string& Option) {
   return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
-         Option == "--count";
+         Option == "--count" || Option == "--text";
 }
 
 bool Known(const std::string& Option) {
@@ -167,6 +167,12 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
         return false;
       }
       Options.Out = g.Value;
+    } else if (g.Name == "--text") {
+      if (g.Value.empty()) {
+        Error = "--text needs a file name";
+        return false;
+      }
+      Options.Text = g.Value;
     } else if (g.Name == "--dry-run") {
       Options.DryRun = true;
     } else if (g.Name == "--count") {
@@ -251,7 +257,7 @@ std::string HelpText(TCommand Command) {
              common;
     case TCommand::Read:
       return std::string(
-                 "Usage: zocfg read --port P [--out FILE.zsf] [--json]\n"
+                 "Usage: zocfg read --port P [--out FILE.zsf] [--text FILE] [--json]\n"
                  "\n"
                  "Reads every setting of the device, as \"&Get settings\" does after a new target\n"
                  "is found, and prints each with its name, value, unit and bounds, and the option\n"
@@ -259,6 +265,8 @@ std::string HelpText(TCommand Command) {
                  "  --out FILE.zsf    also save the settings to a settings file, byte for byte as\n"
                  "                    \"&Save settings\" would; only after a complete read (a\n"
                  "                    failed read leaves no file and keeps an existing one)\n"
+                 "  --text FILE       also save them as readable text: \"Name = value unit\"\n"
+                 "                    lines and the options by name, which write accepts too\n"
                  "  --json            print one JSON document instead of the table\n"
                  "\n") +
              common;
@@ -266,15 +274,16 @@ std::string HelpText(TCommand Command) {
       return std::string(
                  "Usage: zocfg write --port P FILE.zsf [--dry-run] [--json]\n"
                  "\n"
-                 "Sends a settings file to the device. First reads every setting of the device\n"
+                 "Sends a settings file (.zsf) or a settings text (as read --text writes it,\n"
+                 "told apart by content) to the device. First reads every setting of the device\n"
                  "(so option bits that a file does not carry keep the device's values), then\n"
                  "loads the file against the device's software version as \"&Load settings\"\n"
                  "does (values out of bounds are corrected and reported), prints what will\n"
                  "change, and sends the settings as \"&Send settings\" does.\n"
                  "  --dry-run         show what would change, send nothing\n"
                  "  --json            print the changes as one JSON document\n"
-                 "A settings file that cannot be opened or is corrupted gives exit status 3, and\n"
-                 "nothing is sent.\n"
+                 "A settings file that cannot be opened or is corrupted, or a settings text with\n"
+                 "a line that is not understood, gives exit status 3, and nothing is sent.\n"
                  "\n") +
              common;
     case TCommand::Monitor:

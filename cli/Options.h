@@ -29,6 +29,7 @@ struct TOptions {
   bool Yes = false;            // --yes: answer Yes to the questions
   bool Json = false;           // --json
   std::string Out;             // read --out FILE
+  std::string Text;            // read --text FILE
   std::string File;            // write FILE
   bool DryRun = false;         // write --dry-run
   std::int32_t Count = 0;      // monitor --count N; 0 runs until stopped

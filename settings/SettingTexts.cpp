@@ -1,4 +1,4 @@
-#include "cli/SettingTexts.h"
+#include "settings/SettingTexts.h"
 
 namespace zo {
 
