@@ -249,14 +249,6 @@ TSnapshot Snapshot() {
   return s;
 }
 
-std::string Quantity(TSetting& Setting, int Number, std::int32_t Raw, const char* Unit) {
-  std::string text = Setting.TextOfRaw(Raw);
-  const std::string choice = ChoiceText(Number, Raw);
-  if (!choice.empty()) text += " (" + choice + ")";
-  if (*Unit != '\0') text += std::string(" ") + Unit;
-  return text;
-}
-
 // What the loaded file changes of the settings the device has and the options the file carries.
 std::vector<TChange> Changes(const TSnapshot& Before) {
   std::vector<TChange> changes;
@@ -266,8 +258,8 @@ std::vector<TChange> Changes(const TSnapshot& Before) {
     TSetting& setting = SettingTable[t.Number];
     const std::int32_t before = Before.Values[static_cast<std::size_t>(t.Number)];
     if (!setting.IsPresent() || setting.Value == before) continue;
-    changes.push_back({t.Key, t.Name, Quantity(setting, t.Number, before, t.Unit),
-                       Quantity(setting, t.Number, setting.Value, t.Unit)});
+    changes.push_back(
+        {t.Key, t.Name, QuantityText(t.Number, before), QuantityText(t.Number, setting.Value)});
   }
   for (const TFlagText& f : FlagTexts()) {
     if (f.Item == FlagMultiPhaseCapable || CurrentVersion->Items(f.Item) == -1) continue;
@@ -664,6 +656,10 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       return UpdateFirmware(Options, Ui, Out);
     case TCommand::Versions:
       return Versions(Options, Ui, Out);
+    case TCommand::Diff:
+      return RunDiff(Options, Ui, Out);
+    case TCommand::Decode:
+      return RunDecode(Options, Ui, Out);
     case TCommand::None:
       break;
   }

@@ -21,6 +21,8 @@ constexpr TCommandInfo Commands[] = {
     {TCommand::Monitor, "monitor"},
     {TCommand::UpdateFirmware, "update-firmware"},
     {TCommand::Versions, "versions"},
+    {TCommand::Diff, "diff"},
+    {TCommand::Decode, "decode"},
 };
 
 TCommand FindCommand(const std::string& Name) {
@@ -31,10 +33,12 @@ TCommand FindCommand(const std::string& Name) {
 
 // The options a command takes besides --help, --trace, --timeout and --yes.
 bool Allows(TCommand Command, const std::string& Option) {
-  if (Option == "--port") return Command != TCommand::Versions;
+  if (Option == "--port") return Command != TCommand::Versions && Command != TCommand::Decode;
   if (Option == "--json")
     return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
-           Command == TCommand::Monitor || Command == TCommand::Versions;
+           Command == TCommand::Monitor || Command == TCommand::Versions ||
+           Command == TCommand::Diff || Command == TCommand::Decode;
+  if (Option == "--version" || Option == "--defaults") return Command == TCommand::Diff;
   if (Option == "--out" || Option == "--text") return Command == TCommand::Read;
   if (Option == "--dry-run") return Command == TCommand::Write;
   if (Option == "--count") return Command == TCommand::Monitor;
@@ -43,12 +47,27 @@ bool Allows(TCommand Command, const std::string& Option) {
 
 bool TakesValue(const std::string& Option) {
   return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
-         Option == "--count" || Option == "--text";
+         Option == "--count" || Option == "--text" || Option == "--version";
+}
+
+// The sides of a diff (the device, files, the defaults) and the trace of a decode.
+bool CheckFiles(const TOptions& Options, std::string& Error) {
+  if (Options.Command == TCommand::Decode) {
+    if (Options.Files.size() == 1) return true;
+    Error = Options.Files.empty() ? "decode needs the trace file" : "decode takes one trace file";
+    return false;
+  }
+  const std::size_t sides =
+      Options.Files.size() + (Options.Port.empty() ? 0 : 1) + (Options.Defaults ? 1 : 0);
+  if (sides == 2) return true;
+  Error =
+      "diff compares two sides: --port P and FILE, FILE and FILE, or one of them and --defaults";
+  return false;
 }
 
 bool Known(const std::string& Option) {
   return TakesValue(Option) || Option == "--json" || Option == "--dry-run" || Option == "--yes" ||
-         Option == "--help";
+         Option == "--help" || Option == "--defaults";
 }
 
 }  // namespace
@@ -182,7 +201,19 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
         return false;
       }
       Options.Count = count;
+    } else if (g.Name == "--version") {
+      if (!TryStrToInt(g.Value, Options.Version) || Options.Version <= 0) {
+        Error = "--version needs a software version number, not \"" + g.Value + "\"";
+        return false;
+      }
+    } else if (g.Name == "--defaults") {
+      Options.Defaults = true;
     }
+  }
+  if (Options.Command == TCommand::Diff || Options.Command == TCommand::Decode) {
+    Options.Files = positional;
+    positional.clear();
+    if (!CheckFiles(Options, Error)) return false;
   }
 
   if (Options.Command == TCommand::Write) {
@@ -197,7 +228,8 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
     Error = "unexpected argument \"" + positional.front() + "\"";
     return false;
   }
-  if (Options.Command != TCommand::Versions) {
+  if (Options.Command != TCommand::Versions && Options.Command != TCommand::Decode &&
+      !(Options.Command == TCommand::Diff && Options.Port.empty())) {
     if (Options.Port.empty()) {
       Error = std::string(CommandName(Options.Command)) + " needs --port";
       return false;
@@ -315,6 +347,41 @@ std::string HelpText(TCommand Command) {
                  "their device type names.\n"
                  "\n") +
              common;
+    case TCommand::Diff:
+      return std::string(
+                 "Usage: zocfg diff --port P FILE      (the device against a file)\n"
+                 "       zocfg diff FILE1 FILE2 [--version V]\n"
+                 "       zocfg diff (--port P | FILE) --defaults\n"
+                 "\n"
+                 "Compares two sets of settings: the device's (read as \"&Get settings\" reads\n"
+                 "them), a settings file's (.zsf) or a settings text's (as read --text writes\n"
+                 "it), or the defaults of the version, as \"Set all settings to default\" sets\n"
+                 "them. Each file is loaded as \"&Load settings\" loads it, against the version\n"
+                 "that gives its names, units and bounds: --version V, else the version a text\n"
+                 "names, else the other side's. Prints one line per setting or option that\n"
+                 "differs, after warnings about different versions, voltage classes and values\n"
+                 "that the other side's bounds would correct.\n"
+                 "  --version V       the device software version of the files\n"
+                 "  --defaults        compare with the defaults of the version\n"
+                 "  --json            print one JSON document (changed, only_in_first,\n"
+                 "                    only_in_second, warnings)\n"
+                 "Exit status: 0 equal, 1 different, 2 usage error, 3 file error, 4 the device\n"
+                 "could not be read.\n"
+                 "\n") +
+             common;
+    case TCommand::Decode:
+      return std::string(
+                 "Usage: zocfg decode TRACE [--json]\n"
+                 "\n"
+                 "Reads a trace written by --trace (by zocfg or the window) and prints one line\n"
+                 "per frame: time, direction, line settings, the frame's bytes and its meaning.\n"
+                 "Checksum failures, unmatched replies, repeated requests, short hold-offs and\n"
+                 "late replies are flagged on their lines and counted in a summary at the end;\n"
+                 "lines of the trace that cannot be read are warned about with their numbers.\n"
+                 "  --json            print one JSON document instead\n"
+                 "Exit status: 0 decoded, 2 usage error, 3 the trace cannot be read.\n"
+                 "\n") +
+             common;
     case TCommand::None:
       break;
   }
@@ -331,6 +398,8 @@ std::string HelpText(TCommand Command) {
              "  monitor          print the live values\n"
              "  update-firmware  check and reprogram the DL2's firmware\n"
              "  versions         list the supported device software versions\n"
+             "  diff             compare settings: device, files, defaults\n"
+             "  decode           decode a trace written by --trace\n"
              "\n"
              "\"zocfg <command> --help\" describes a command.\n"
              "\n") +

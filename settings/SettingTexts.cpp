@@ -83,4 +83,13 @@ std::string ValueText(int Number) {
   return text;
 }
 
+std::string QuantityText(int Number, std::int32_t Raw) {
+  std::string text = SettingTable[Number].TextOfRaw(Raw);
+  const std::string choice = ChoiceText(Number, Raw);
+  if (!choice.empty()) text += " (" + choice + ")";
+  const TSettingText* t = FindSettingText(Number);
+  if (t != nullptr && *t->Unit != '\0') text += std::string(" ") + t->Unit;
+  return text;
+}
+
 }  // namespace zo

@@ -42,4 +42,8 @@ std::string ChoiceText(int Number, std::int32_t Raw);
 // The setting's value as zocfg prints it: its display text, then the choice in brackets.
 std::string ValueText(int Number);
 
+// Raw value `Raw` of setting `Number` (8 to 25) with its unit, as a change is printed: the text in
+// the setting's scale and format, the choice in brackets, the unit ("28.80 V", "2 (Adaptive)").
+std::string QuantityText(int Number, std::int32_t Raw);
+
 }  // namespace zo

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
+
+#include "settings/SettingTexts.h"
+#include "settings/SettingsTextFile.h"
 
 #include "tests/cli/ZocfgFixture.h"
 
@@ -27,11 +31,53 @@ TEST_F(ZocfgEndToEnd, ReadTextIsAcceptedByWriteAndABadLineSendsNothing) {
   EXPECT_EQ(r.Out,
             "Changes:\n  Absorption voltage: 28.80 V -> 29.60 V\nDry run: nothing was sent.\n");
 
+  // The device against the edited text, as diff sees it.
+  r = Zocfg(folder_, {"diff", "--port", sim.Path(), text, "--json"});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"first\": \"28.80 V\",\n      \"second\": \"29.60 V\"")) << r.Out;
+
   WriteFile(text, data + "Float voltage = 27.6 A\n");
   r = Zocfg(folder_, {"write", "--port", sim.Path(), text});
   EXPECT_EQ(r.Status, 3) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "line ")) << r.Err;
   EXPECT_EQ(sim.Stop().count("frames 0B"), 0u);
+}
+
+TEST_F(ZocfgEndToEnd, DiffOfFilesAndDefaultsOnEveryVersion) {
+  std::set<std::int32_t> done;
+  for (const auto& record : BuiltInVersionRecords()) {
+    if (!done.insert(record[0]).second) continue;
+    const std::string v = std::to_string(record[0]);
+    ASSERT_TRUE(SelectVersion(record[0]));
+    std::string name, message;
+    GetDeviceTypeName(name);
+    SetDefaults();
+    const std::string defaults = SaveModel(v + ".zsf");
+    const std::int32_t time = SettingTable[SettingAbsorptionTime].Value;
+    SetFlag(FlagStorageMode, false);
+    SettingTable[SettingAbsorptionTime].Value = time + 1;
+    const std::string changed = folder_.File(v + ".txt");
+    SaveSettingsText(changed, message);
+
+    RunResult r = Zocfg(folder_, {"diff", defaults, "--defaults", "--version", v});
+    EXPECT_EQ(r.Status, 0) << v << r.Out << r.Err;
+    EXPECT_EQ(r.Out, "") << v;
+    // The .zsf names no version: the text's applies to both.
+    r = Zocfg(folder_, {"diff", defaults, changed});
+    EXPECT_EQ(r.Status, 1) << v << r.Err;
+    std::string expected = "Absorption time: " + QuantityText(SettingAbsorptionTime, time) +
+                           " -> " + QuantityText(SettingAbsorptionTime, time + 1) + "\n";
+    if (CurrentVersion->Items(FlagStorageMode) != -1) expected += "Storage mode: on -> off\n";
+    EXPECT_EQ(r.Out, expected) << v;
+  }
+
+  const std::string zsf = folder_.File("1711104.zsf");
+  EXPECT_EQ(Zocfg(folder_, {"diff", zsf, zsf}).Status, 2);  // no version anywhere
+  EXPECT_EQ(Zocfg(folder_, {"diff", zsf, folder_.File("missing.zsf")}).Status, 3);
+  WriteFile(folder_.File("bad.txt"), "Absorption voltage = 28.80 V\nColour = red\n");
+  const RunResult r = Zocfg(folder_, {"diff", folder_.File("bad.txt"), "--defaults"});
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_TRUE(Contains(r.Err, "line 2: unknown setting \"Colour\"")) << r.Err;
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+#include "cli/Commands.h"
+
+namespace zo {
+
+int RunDecode(const TOptions&, TTerminalUi&, std::FILE*) {
+  return ExitUsage;
+}
+
+}  // namespace zo
