@@ -5,11 +5,11 @@
 
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
-#include "cli/TraceBackend.h"
 #include "data/CarriedFirmware.h"
 #include "drivers/Bustools.h"
 #include "serial/PortNames.h"
 #include "serial/TermiosBackend.h"
+#include "serial/TraceBackend.h"
 #include "settings/Settings.h"
 #include "threads/MainThread.h"
 

@@ -55,6 +55,25 @@ const TSettingText* FindSettingText(int Number) {
   return nullptr;
 }
 
+const std::vector<TSettingText>& MonitorTexts() {
+  static const std::vector<TSettingText> texts = {
+      {1, "u_mains", "UMains", "V"},
+      {2, "i_mains", "IMains", "A"},
+      {3, "u_inverter", "UInverter", "V"},
+      {4, "i_inverter", "IInverter", "A"},
+      {5, "u_dc", "Udc", "V"},
+      {6, "u_dc_ripple", "Udc ripple", "V"},
+      {7, "i_dc", "Idc", "A"},
+  };
+  return texts;
+}
+
+const TSettingText* FindMonitorText(int Number) {
+  for (const TSettingText& t : MonitorTexts())
+    if (t.Number == Number) return &t;
+  return nullptr;
+}
+
 std::string ChoiceText(int Number, std::int32_t Raw) {
   switch (Number) {
     case SettingChargeCharacteristic:

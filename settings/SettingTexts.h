@@ -34,6 +34,9 @@ const std::vector<TSettingText>& SettingTexts();
 // Flags 26 to 40 in item order.
 const std::vector<TFlagText>& FlagTexts();
 const TSettingText* FindSettingText(int Number);
+// The monitor values 1 to 7 with their names and units; FindMonitorText as FindSettingText.
+const std::vector<TSettingText>& MonitorTexts();
+const TSettingText* FindMonitorText(int Number);
 
 // The meaning of a choice setting's raw value ("Adaptive" for charge characteristic 2); empty for
 // settings that are plain quantities.

@@ -1,4 +1,4 @@
-#include "cli/TraceBackend.h"
+#include "serial/TraceBackend.h"
 
 #include <cstdio>
 
