@@ -16,6 +16,8 @@ namespace {
 constexpr double TickMs = DL2ReadTimeoutMs;
 // Stamps are in whole milliseconds of the reads and writes; a tick may end a little early.
 constexpr double SlackMs = 5;
+// The longest DL2 frame on the wire: 19 bytes of 10 bits at 2400 baud.
+constexpr double FrameMs = DL2MaxFrame * 10 * 1000.0 / DL2Baud;
 
 const char* const FlagNames[tfFlagCount] = {
     "checksum failure",   "unmatched reply", "repeated request",
@@ -102,8 +104,6 @@ void TTraceDecoder::Finish() {
 }
 
 void TTraceDecoder::Event(const TTraceRecord& R) {
-  FlushPc();
-  FlushRx();
   std::int32_t baud = 0;
   char parity = 'N';
   const bool line = R.Event.substr(0, 5) == "line ";
@@ -115,11 +115,14 @@ void TTraceDecoder::Event(const TTraceRecord& R) {
     // The DL1 driver changes the parity within each frame it sends: not worth a line.
     if (baud != 0 && baud == pc_baud_) return;
   }
+  FlushPc();
+  FlushRx();
   if (!rx_.Bytes.empty() && (line || R.Event == "purge")) {
     Stray(rx_.Bytes, "incomplete frame");
     rx_.Bytes.clear();
     dl2_.Error();
   }
+  if (line || R.Event == "purge") last_purge_ms_ = R.TimeMs;
   if (line) {
     // Hold-offs are counted anew on the new line.
     last_rx_ms_ = last_tx_ms_ = -1;
@@ -370,6 +373,16 @@ void TTraceDecoder::IdleTicks(double TimeMs) {
 
 void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
   IdleTicks(R.TimeMs);
+  if (R.Value == 'H' && last_pc_frame_ == std::vector<std::uint8_t>{'H'} && !dl2_.Partial()) {
+    // A DL1 passes every byte back: detection's echo probe found one.
+    last_pc_frame_.clear();
+    rx_ = TDecodedFrame{};
+    rx_.LineNumber = line_number_;
+    rx_.TimeMs = R.TimeMs;
+    rx_.Line = LineText(R.Baud, R.Parity);
+    Stray({R.Value}, "");
+    return;
+  }
   last_rx_ms_ = R.TimeMs;
   last_rx_completed_ = false;
   if (rx_.Bytes.empty()) {
@@ -482,8 +495,9 @@ std::string TTraceDecoder::AdapterAnswer(const TDL2Received& Parts, TDecodedFram
 }
 
 void TTraceDecoder::ReceiveDL1(const TTraceRecord& R) {
-  // A marked byte (the ninth bit) arrives as a parity error under space parity: a frame begins.
-  if (R.ParityError) {
+  // A marked byte (the ninth bit) begins a frame: it arrives as a parity error under space
+  // parity, and without one while the line is at mark parity (the echo of the PC's own).
+  if (R.ParityError != (R.Parity == 'M')) {
     if (!rx_.Bytes.empty()) Stray(rx_.Bytes, "incomplete frame");
     rx_ = TDecodedFrame{};
     rx_.LineNumber = line_number_;
@@ -554,15 +568,20 @@ void TTraceDecoder::Stray(std::vector<std::uint8_t> Bytes, const char* What) {
       d.Meaning = "bootblock: line " + std::to_string(firmware_line_) +
                   (b[0] == 'N' ? " accepted" : " answered " + Letter(b[0]));
     } else if (b.size() == 1 && b[0] == 'H') {
-      d.Meaning = "echo of 'H'";
+      d.Meaning = "echo of 'H' (a DL1 answers)";
     } else {
       d.Meaning = std::to_string(b.size()) + " bytes";
     }
     Emit(d);
     return;
   }
-  d.Meaning = What;
-  AddFlag(d, tfStray, "");
+  if (d.TimeMs - last_purge_ms_ < FrameMs) {
+    // A frame already under way when the program threw its input away or changed the line.
+    d.Meaning = "rest of a frame cut off by a purge or a change of the line";
+  } else {
+    d.Meaning = What;
+    AddFlag(d, tfStray, "");
+  }
   Emit(d);
 }
 

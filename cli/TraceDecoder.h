@@ -120,6 +120,7 @@ class TTraceDecoder {
   double last_rx_ms_ = -1;
   bool last_rx_completed_ = false;  // the last received byte ended a frame the driver takes
   double last_tx_ms_ = -1;
+  double last_purge_ms_ = -1e9;  // the last purge or change of the line
   std::vector<std::uint8_t> last_pc_frame_;
 
   TRequest request_;

@@ -14,10 +14,24 @@ namespace zo::test {
 namespace {
 
 TEST_F(ZocfgEndToEnd, ReadTextIsAcceptedByWriteAndABadLineSendsNothing) {
-  SimProcess sim(folder_, {"--device", "1711104"});
-  const std::string text = folder_.File("van.txt");
-  RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--text", text});
+  SimProcess sim(folder_, {"--device", "1711104", "--traffic"});
+  const std::string text = folder_.File("van.txt"), trace = folder_.File("trace.txt");
+  RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--text", text, "--trace", trace});
   ASSERT_EQ(r.Status, 0) << r.Err;
+
+  // The trace of the whole read decodes with names and values, and without flags.
+  r = Zocfg(folder_, {"decode", trace});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* part :
+       {"adapter answer 'V': DL2 firmware 1130118, mode ZOBus",
+        "software version 1711104 (Corvane Multi 230Vac 24H)", "read $2110 (Absorption voltage)",
+        ": Absorption voltage = 28.80 V", "echo of the PC's frame",
+        "; 0 checksum failures, 0 unmatched replies, 0 repeated requests, 0 short hold-offs, 0 "
+        "late replies, 0 stray byte runs; 0 lines not understood\n"})
+    EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+  r = Zocfg(folder_, {"decode", trace, "--json"});
+  EXPECT_TRUE(Contains(r.Out, "\"software_version\": 1711104,")) << r.Out;
+  EXPECT_TRUE(Contains(r.Out, "\"late_replies\": 0,")) << r.Out;
   std::string data = ReadFile(text);
   for (const char* part :
        {"Device type = Corvane Multi 230Vac 24H\n", "Software version = 1711104\n",

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/TraceBackend.h"
 #include "serial/SimLine.h"
+#include "serial/TraceBackend.h"
+#include "serial/TraceFile.h"
 
 namespace zo {
 namespace {
@@ -79,6 +80,26 @@ TEST(TraceBackend, TracesEachByteAndPassesErrorsOn) {
       "close",
   };
   EXPECT_EQ(events, expected) << text;
+
+  // The reader takes every line back as it was written.
+  std::vector<std::string> read;
+  std::istringstream again(text);
+  double last_ms = 0;
+  while (std::getline(again, l)) {
+    TTraceRecord r;
+    std::string why;
+    ASSERT_TRUE(ParseTraceLine(l, r, why)) << l << ": " << why;
+    EXPECT_GE(r.TimeMs, last_ms);
+    last_ms = r.TimeMs;
+    char byte[64];
+    std::snprintf(byte, sizeof byte, "%s %02X %d %c%s", r.FromPc ? "PC>" : "<DEV", r.Value, r.Baud,
+                  r.Parity, r.ParityError ? " parity error" : "");
+    read.push_back(r.IsByte ? byte : std::string(r.Event));
+  }
+  EXPECT_EQ(read, (std::vector<std::string>{"open simulated line trace-test",
+                                            "line 2400 8E1 RTS off DTR on", "PC> 02 2400 E",
+                                            "PC> FF 2400 E", "<DEV 56 2400 E",
+                                            "<DEV A9 2400 E parity error", "purge", "close"}));
 }
 
 }  // namespace
