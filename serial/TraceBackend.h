@@ -61,6 +61,15 @@ class TTraceBackend final : public SerialBackend {
   std::uint32_t errors_ = 0;
 };
 
+// The window's --trace: every port opened by number from now on (TRS232o::Open) is traced to
+// `Path`. The first open starts the file anew, later ones append to it, each with its "open" line
+// and its own time stamps. False when the file cannot be created (nothing is traced then); an
+// empty path ends tracing.
+bool TraceOpenedPorts(const std::string& Path);
+
+// `Backend` wrapped in a trace backend while TraceOpenedPorts is in force, else as it is.
+std::unique_ptr<SerialBackend> TracedIfAsked(std::unique_ptr<SerialBackend> Backend);
+
 // "2400 8N1": the baud rate, 8 data bits, the parity letter, 1 stop bit.
 std::string LineSettingsText(const TLineSettings& Line);
 

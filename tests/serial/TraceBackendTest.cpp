@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/RS232o.h"
 #include "serial/SimLine.h"
 #include "serial/TraceBackend.h"
 #include "serial/TraceFile.h"
@@ -100,6 +101,34 @@ TEST(TraceBackend, TracesEachByteAndPassesErrorsOn) {
                                             "line 2400 8E1 RTS off DTR on", "PC> 02 2400 E",
                                             "PC> FF 2400 E", "<DEV 56 2400 E",
                                             "<DEV A9 2400 E parity error", "purge", "close"}));
+}
+
+TEST(TraceBackend, PortsOpenedByNumberAreTracedWhileAsked) {
+  char path[] = "/tmp/zo-window-trace-XXXXXX";
+  ::close(::mkstemp(path));
+  auto line = SimLine::Create("window");
+  SimPortRegistry::Bind(9, line);
+  ASSERT_TRUE(TraceOpenedPorts(path));
+  for (std::uint8_t b : {0x41, 0x42}) {
+    TRS232o port;
+    ASSERT_TRUE(port.Open(9, 2400, 'N', 1024, 1024));
+    EXPECT_EQ(port.Write(&b, 1), 1);
+  }
+  TraceOpenedPorts("");
+  {
+    TRS232o port;
+    ASSERT_TRUE(port.Open(9, 2400, 'N', 1024, 1024));
+    const std::uint8_t b = 0x43;
+    port.Write(&b, 1);
+  }
+  SimPortRegistry::Unbind(9);
+  const std::string text = ReadAll(path);
+  ::unlink(path);
+  // Both opens while asked, one after the other; nothing after.
+  EXPECT_NE(text.find("PC>  41"), std::string::npos) << text;
+  EXPECT_GT(text.find("PC>  42"), text.find("PC>  41")) << text;
+  EXPECT_EQ(text.find("PC>  43"), std::string::npos) << text;
+  EXPECT_FALSE(TraceOpenedPorts("/nonexistent-folder/trace.txt"));
 }
 
 }  // namespace
