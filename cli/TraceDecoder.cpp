@@ -16,6 +16,9 @@ namespace {
 constexpr double TickMs = DL2ReadTimeoutMs;
 // Stamps are in whole milliseconds of the reads and writes; a tick may end a little early.
 constexpr double SlackMs = 5;
+// Silence within a frame after which the decoder takes it as abandoned, though no transmission
+// shows it: well above the driver's three idle ticks, for stamps stretched by a busy machine.
+constexpr double AbandonGapMs = 250;
 // The longest DL2 frame on the wire: 19 bytes of 10 bits at 2400 baud.
 constexpr double FrameMs = DL2MaxFrame * 10 * 1000.0 / DL2Baud;
 
@@ -181,6 +184,7 @@ void TTraceDecoder::EmitPc() {
   TDecodedFrame& d = pc_;
   const std::vector<std::uint8_t>& b = d.Bytes;
   if (pc_baud_ == DL2Baud) {
+    IdleTicks(d.TimeMs, true);
     if (b.size() == 1 && b[0] == 'H') {
       d.Meaning = "echo probe 'H' (a DL1 echoes it)";
     } else if (b.size() >= 2 && b.size() == static_cast<std::size_t>((b[0] & 0x7F) + 2)) {
@@ -360,19 +364,20 @@ int TTraceDecoder::SettingAt(std::uint16_t Address) const {
   return 0;
 }
 
-void TTraceDecoder::IdleTicks(double TimeMs) {
-  if (last_rx_ms_ < 0 || !dl2_.Partial()) return;
-  const auto ticks = static_cast<int>((TimeMs - last_rx_ms_) / TickMs);
-  for (int i = 0; i < ticks && i < DL2AbandonFrameTicks; ++i)
+void TTraceDecoder::IdleTicks(double TimeMs, bool Transmission) {
+  if (!dl2_.Partial()) return;
+  // The trace holds no read time-outs, only the stamps of the reads that returned bytes, and a
+  // busy machine stretches the gaps between them. Certain is only that the driver transmits
+  // after many idle ticks; a long silence stands for them too.
+  if (!Transmission && TimeMs - last_rx_ms_ < AbandonGapMs) return;
+  for (int i = 0; i < DL2AbandonFrameTicks; ++i)
     dl2_.IdleTick();
-  if (!dl2_.Partial()) {
-    Stray(rx_.Bytes, "incomplete frame");
-    rx_.Bytes.clear();
-  }
+  Stray(rx_.Bytes, "incomplete frame");
+  rx_.Bytes.clear();
 }
 
 void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
-  IdleTicks(R.TimeMs);
+  IdleTicks(R.TimeMs, false);
   if (R.Value == 'H' && last_pc_frame_ == std::vector<std::uint8_t>{'H'} && !dl2_.Partial()) {
     // A DL1 passes every byte back: detection's echo probe found one.
     last_pc_frame_.clear();

@@ -89,7 +89,9 @@ class TTraceDecoder {
   void FrameDL1();
   void ReceiveOther(const TTraceRecord& R);
   void FlushRx();
-  void IdleTicks(double TimeMs);
+  // Abandons a partial received frame as the driver would before a transmission or after a
+  // long silence.
+  void IdleTicks(double TimeMs, bool Transmission);
   void Stray(std::vector<std::uint8_t> Bytes, const char* What);
 
   std::string PcDL2(const std::vector<std::uint8_t>& F, TDecodedFrame& D);
