@@ -38,10 +38,9 @@ std::string FrameLine(const TDecodedFrame& F) {
   if (!F.Bytes.empty()) {
     // A firmware image line is 74 bytes: its start is enough to recognise it.
     constexpr std::size_t Shown = 24;
-    std::string bytes =
-        F.Bytes.size() <= Shown
-            ? BytesText(F.Bytes)
-            : BytesText({F.Bytes.begin(), F.Bytes.begin() + Shown}) + " ...";
+    std::string bytes = F.Bytes.size() <= Shown
+                            ? BytesText(F.Bytes)
+                            : BytesText({F.Bytes.begin(), F.Bytes.begin() + Shown}) + " ...";
     if (bytes.size() < 21) bytes.resize(21, ' ');
     line += bytes + "  ";
   }
@@ -124,14 +123,7 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
       [&](const std::string& W) {
         if (O.Json || static_cast<int>(warnings.size()) < ShownWarnings) warnings.push_back(W);
       });
-  std::size_t at = 0;
-  while (at < data.size()) {
-    std::size_t end = data.find('\n', at);
-    if (end == std::string::npos) end = data.size();
-    decoder.Line(std::string_view(data).substr(at, end - at));
-    at = end + 1;
-  }
-  decoder.Finish();
+  decoder.Text(data);
   DoneSettings();
 
   const TDecodeSummary& s = decoder.Summary();

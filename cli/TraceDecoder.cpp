@@ -99,6 +99,17 @@ void TTraceDecoder::Line(std::string_view Text) {
     Event(r);
 }
 
+void TTraceDecoder::Text(std::string_view Trace) {
+  std::size_t at = 0;
+  while (at < Trace.size()) {
+    std::size_t end = Trace.find('\n', at);
+    if (end == std::string_view::npos) end = Trace.size();
+    Line(Trace.substr(at, end - at));
+    at = end + 1;
+  }
+  Finish();
+}
+
 void TTraceDecoder::Finish() {
   FlushPc();
   FlushRx();

@@ -64,6 +64,8 @@ class TTraceDecoder {
   void Line(std::string_view Text);
   // The end of the trace: what is still open is put out.
   void Finish();
+  // A whole trace: each of its lines, then Finish.
+  void Text(std::string_view Trace);
 
   const TDecodeSummary& Summary() const { return summary_; }
   // The device's software version the trace showed, 0 while none.

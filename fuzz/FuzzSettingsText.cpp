@@ -9,31 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "data/VersionTable.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzModel.h"
 #include "settings/Settings.h"
 #include "settings/SettingsTextFile.h"
-#include "settings/VersionFile.h"
-#include "tests/support/VirtualClock.h"
-#include "threads/MainThread.h"
 
 using namespace zo;
 
 namespace {
-
-void BuildModel() {
-  static PlainMainThread main_thread;
-  SetMainThread(&main_thread);
-  test::VirtualClock clock;
-  const auto& table = BuiltInVersionRecords();
-  const std::string file =
-      EncodeVersionFile(std::vector<TVersion::TRecord>(table.begin(), table.end()));
-  SetVersionFileFolder(fuzz::Folder());
-  fuzz::WriteFile(fuzz::File("VERSION.DAT"), file.data(), file.size());
-  std::string error;
-  InitSettings(error);
-  if (!error.empty() || VersionList.empty()) std::abort();
-}
 
 // Settings 8 to 23 and the options, as they stand.
 std::vector<std::int32_t> State() {
@@ -48,13 +30,8 @@ std::vector<std::int32_t> State() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static const bool built = (BuildModel(), true);
-  (void)built;
   if (Size < 2) return 0;
-  const std::size_t index = (Data[0] | (Data[1] << 8)) % VersionList.size();
-  SelectVersion(VersionList[index]->Items(0));
-  std::string name;
-  GetDeviceTypeName(name);
+  fuzz::SelectInputVersion(Data);
   SetDefaults();
 
   const std::vector<std::int32_t> before = State();

@@ -49,10 +49,18 @@ const std::vector<TFlagText>& FlagTexts() {
   return texts;
 }
 
-const TSettingText* FindSettingText(int Number) {
-  for (const TSettingText& t : SettingTexts())
+namespace {
+
+const TSettingText* Find(const std::vector<TSettingText>& Texts, int Number) {
+  for (const TSettingText& t : Texts)
     if (t.Number == Number) return &t;
   return nullptr;
+}
+
+}  // namespace
+
+const TSettingText* FindSettingText(int Number) {
+  return Find(SettingTexts(), Number);
 }
 
 const std::vector<TSettingText>& MonitorTexts() {
@@ -69,9 +77,7 @@ const std::vector<TSettingText>& MonitorTexts() {
 }
 
 const TSettingText* FindMonitorText(int Number) {
-  for (const TSettingText& t : MonitorTexts())
-    if (t.Number == Number) return &t;
-  return nullptr;
+  return Find(MonitorTexts(), Number);
 }
 
 std::string ChoiceText(int Number, std::int32_t Raw) {

@@ -34,14 +34,7 @@ TDecoded Decode(const std::string& Trace) {
   TDecoded d;
   TTraceDecoder decoder([&](const TDecodedFrame& F) { d.Frames.push_back(F); },
                         [&](const std::string& W) { d.Warnings.push_back(W); });
-  std::size_t at = 0;
-  while (at < Trace.size()) {
-    std::size_t end = Trace.find('\n', at);
-    if (end == std::string::npos) end = Trace.size();
-    decoder.Line(std::string_view(Trace).substr(at, end - at));
-    at = end + 1;
-  }
-  decoder.Finish();
+  decoder.Text(Trace);
   d.Summary = decoder.Summary();
   return d;
 }
