@@ -76,13 +76,21 @@ TEST_F(ZocfgEndToEnd, DiffOfFilesAndDefaultsOnEveryVersion) {
     RunResult r = Zocfg(folder_, {"diff", defaults, "--defaults", "--version", v});
     EXPECT_EQ(r.Status, 0) << v << r.Out << r.Err;
     EXPECT_EQ(r.Out, "") << v;
+    const auto changes = [&](bool Forward) {
+      const std::string a = QuantityText(SettingAbsorptionTime, time),
+                        b = QuantityText(SettingAbsorptionTime, time + 1);
+      std::string text = "Absorption time: " + (Forward ? a + " -> " + b : b + " -> " + a) + "\n";
+      if (CurrentVersion->Items(FlagStorageMode) != -1)
+        text += Forward ? "Storage mode: on -> off\n" : "Storage mode: off -> on\n";
+      return text;
+    };
     // The .zsf names no version: the text's applies to both.
     r = Zocfg(folder_, {"diff", defaults, changed});
     EXPECT_EQ(r.Status, 1) << v << r.Err;
-    std::string expected = "Absorption time: " + QuantityText(SettingAbsorptionTime, time) +
-                           " -> " + QuantityText(SettingAbsorptionTime, time + 1) + "\n";
-    if (CurrentVersion->Items(FlagStorageMode) != -1) expected += "Storage mode: on -> off\n";
-    EXPECT_EQ(r.Out, expected) << v;
+    EXPECT_EQ(r.Out, changes(true)) << v;
+    r = Zocfg(folder_, {"diff", changed, "--defaults"});
+    EXPECT_EQ(r.Status, 1) << v << r.Err;
+    EXPECT_EQ(r.Out, changes(false)) << v;
   }
 
   const std::string zsf = folder_.File("1711104.zsf");
