@@ -16,9 +16,6 @@ namespace {
 constexpr double TickMs = DL2ReadTimeoutMs;
 // Stamps are in whole milliseconds of the reads and writes; a tick may end a little early.
 constexpr double SlackMs = 5;
-// Silence within a frame after which the decoder takes it as abandoned, though no transmission
-// shows it: well above the driver's three idle ticks, for stamps stretched by a busy machine.
-constexpr double AbandonGapMs = 250;
 // The longest DL2 frame on the wire: 19 bytes of 10 bits at 2400 baud.
 constexpr double FrameMs = DL2MaxFrame * 10 * 1000.0 / DL2Baud;
 
@@ -195,7 +192,7 @@ void TTraceDecoder::EmitPc() {
   TDecodedFrame& d = pc_;
   const std::vector<std::uint8_t>& b = d.Bytes;
   if (pc_baud_ == DL2Baud) {
-    IdleTicks(d.TimeMs, true);
+    AbandonPartialFrame();
     if (b.size() == 1 && b[0] == 'H') {
       d.Meaning = "echo probe 'H' (a DL1 echoes it)";
     } else if (b.size() >= 2 && b.size() == static_cast<std::size_t>((b[0] & 0x7F) + 2)) {
@@ -375,20 +372,18 @@ int TTraceDecoder::SettingAt(std::uint16_t Address) const {
   return 0;
 }
 
-void TTraceDecoder::IdleTicks(double TimeMs, bool Transmission) {
-  if (!dl2_.Partial()) return;
+void TTraceDecoder::AbandonPartialFrame() {
   // The trace holds no read time-outs, only the stamps of the reads that returned bytes, and a
-  // busy machine stretches the gaps between them. Certain is only that the driver transmits
-  // after many idle ticks; a long silence stands for them too.
-  if (!Transmission && TimeMs - last_rx_ms_ < AbandonGapMs) return;
-  for (int i = 0; i < DL2AbandonFrameTicks; ++i)
-    dl2_.IdleTick();
+  // busy machine stretches the gaps between them (the driver then reads the waiting bytes back to
+  // back). Certain is only that the driver transmits after many idle ticks; a frame that fails its
+  // check across a silence is split there when it completes (FeedDL2).
+  if (!dl2_.Partial()) return;
+  dl2_.Error();
   Stray(rx_.Bytes, "incomplete frame");
   rx_.Bytes.clear();
 }
 
 void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
-  IdleTicks(R.TimeMs, false);
   if (R.Value == 'H' && last_pc_frame_ == std::vector<std::uint8_t>{'H'} && !dl2_.Partial()) {
     // A DL1 passes every byte back: detection's echo probe found one.
     last_pc_frame_.clear();
@@ -399,22 +394,33 @@ void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
     Stray({R.Value}, "");
     return;
   }
-  last_rx_ms_ = R.TimeMs;
-  last_rx_completed_ = false;
   if (rx_.Bytes.empty()) {
     rx_.LineNumber = line_number_;
-    rx_.TimeMs = R.TimeMs;
     rx_.Line = LineText(R.Baud, R.Parity);
   }
-  rx_.Bytes.push_back(R.Value);
   if (R.ParityError || R.FramingError || R.Break) {
+    last_rx_ms_ = R.TimeMs;
+    last_rx_completed_ = false;
+    if (rx_.Bytes.empty()) rx_.TimeMs = R.TimeMs;
+    rx_.Bytes.push_back(R.Value);
     dl2_.Error();
     Stray(rx_.Bytes, "bytes with a line error");
     rx_.Bytes.clear();
     return;
   }
-  const bool complete = dl2_.Byte(R.Value);
-  if (!complete) {
+  FeedDL2(R.Value, R.TimeMs);
+}
+
+void TTraceDecoder::FeedDL2(std::uint8_t Value, double TimeMs) {
+  last_rx_ms_ = TimeMs;
+  last_rx_completed_ = false;
+  if (rx_.Bytes.empty()) {
+    rx_.TimeMs = TimeMs;
+    rx_times_.clear();
+  }
+  rx_.Bytes.push_back(Value);
+  rx_times_.push_back(TimeMs);
+  if (!dl2_.Byte(Value)) {
     // A length byte the driver does not take: the bytes so far belong to no frame.
     if (!dl2_.Partial()) {
       Stray(rx_.Bytes, "bytes outside any frame");
@@ -422,12 +428,25 @@ void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
     }
     return;
   }
-  const int size = dl2_.Size();
+  const std::vector<std::uint8_t> frame = rx_.Bytes;
+  const std::vector<double> times = rx_times_;
   TDL2Received parts;
-  last_rx_completed_ = SplitDL2Frame(dl2_.Frame(), parts);
-  if (rx_.Bytes.size() > static_cast<std::size_t>(size))
-    Stray({rx_.Bytes.begin(), rx_.Bytes.end() - size}, "bytes outside any frame");
-  FrameDL2(dl2_.Frame(), size);
+  last_rx_completed_ = SplitDL2Frame(frame.data(), parts);
+  if (!last_rx_completed_ && frame != last_pc_frame_) {
+    // A frame that fails its check after a silence of three idle ticks within it: the driver
+    // had abandoned the part before the silence and read the rest as frames of their own.
+    for (std::size_t i = frame.size() - 1; i > 0; --i) {
+      if (times[i] - times[i - 1] < DL2AbandonFrameTicks * TickMs) continue;
+      rx_.Bytes.assign(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(i));
+      Stray(rx_.Bytes, "incomplete frame");
+      rx_.Bytes.clear();
+      dl2_.Error();
+      for (std::size_t j = i; j < frame.size(); ++j)
+        FeedDL2(frame[j], times[j]);
+      return;
+    }
+  }
+  FrameDL2(frame.data(), static_cast<int>(frame.size()));
   rx_.Bytes.clear();
 }
 

@@ -86,14 +86,15 @@ class TTraceDecoder {
   void FlushPc();
   void EmitPc();
   void ReceiveDL2(const TTraceRecord& R);
+  // One received byte without a line error into the DL2 frame reader.
+  void FeedDL2(std::uint8_t Value, double TimeMs);
   void FrameDL2(const std::uint8_t* Frame, int Size);
   void ReceiveDL1(const TTraceRecord& R);
   void FrameDL1();
   void ReceiveOther(const TTraceRecord& R);
   void FlushRx();
-  // Abandons a partial received frame as the driver would before a transmission or after a
-  // long silence.
-  void IdleTicks(double TimeMs, bool Transmission);
+  // Before the PC's transmission: the driver has abandoned a partial received frame.
+  void AbandonPartialFrame();
   void Stray(std::vector<std::uint8_t> Bytes, const char* What);
 
   std::string PcDL2(const std::vector<std::uint8_t>& F, TDecodedFrame& D);
@@ -121,6 +122,7 @@ class TTraceDecoder {
   TDL2FrameReader dl2_;
   TDecodedFrame rx_;
   std::int32_t rx_baud_ = 0;
+  std::vector<double> rx_times_;  // the stamps of rx_'s bytes (DL2)
   double last_rx_ms_ = -1;
   bool last_rx_completed_ = false;  // the last received byte ended a frame the driver takes
   double last_tx_ms_ = -1;
