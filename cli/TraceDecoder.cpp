@@ -154,6 +154,12 @@ void TTraceDecoder::FlushRx() {
 
 void TTraceDecoder::Byte(const TTraceRecord& R) {
   if (R.FromPc || R.Baud != rx_baud_) FlushRx();
+  if (!R.FromPc && R.Baud != rx_baud_ && !rx_.Bytes.empty()) {
+    // Received bytes at another speed end a frame of the old one.
+    Stray(rx_.Bytes, "incomplete frame");
+    rx_.Bytes.clear();
+    dl2_.Error();
+  }
   if (!R.FromPc) rx_baud_ = R.Baud;
   if (R.FromPc) {
     const bool dl1 = R.Baud == DL1Baud;
@@ -432,7 +438,7 @@ void TTraceDecoder::FeedDL2(std::uint8_t Value, double TimeMs) {
   const std::vector<double> times = rx_times_;
   TDL2Received parts;
   last_rx_completed_ = SplitDL2Frame(frame.data(), parts);
-  if (!last_rx_completed_ && frame != last_pc_frame_) {
+  if (!last_rx_completed_ && frame != last_pc_frame_ && times.size() == frame.size()) {
     // A frame that fails its check after a silence of three idle ticks within it: the driver
     // had abandoned the part before the silence and read the rest as frames of their own.
     for (std::size_t i = frame.size() - 1; i > 0; --i) {
