@@ -82,8 +82,11 @@ bool ParseTraceLine(std::string_view Line, TTraceRecord& Record, std::string& Wh
   }
   if (baud != "?") {
     const std::string_view frame = NextWord(rest);
-    const std::string_view settings(
-        baud.data(), static_cast<std::size_t>(frame.data() + frame.size() - baud.data()));
+    const std::string_view settings =
+        frame.empty()
+            ? baud
+            : std::string_view(baud.data(),
+                               static_cast<std::size_t>(frame.data() + frame.size() - baud.data()));
     if (!ParseLineSettings(settings, Record.Baud, Record.Parity)) {
       Why = "unknown line settings";
       return false;

@@ -80,13 +80,15 @@ TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
   t += Lines(2100, "<DEV", {0x7F});  // stray
   t += "    2200.000 PC> 0\n";       // warning
   t += Lines(2400, "PC>", Request(5, 0x14)) + Lines(2435, "<DEV", Request(5, 0x14));
+  t += "    2500.000 <DEV 05  2400\n";  // warning: the line ends within the settings
 
   const TDecoded d = Decode(t);
   for (int f = 0; f < tfFlagCount; ++f)
     EXPECT_EQ(d.Summary.Flags[f], 1) << TraceFlagKey(static_cast<TTraceFlag>(f));
   EXPECT_EQ(d.Warnings,
             (std::vector<std::string>{"line 49: no time stamp",
-                                      "line 86: a byte that is not two hexadecimal digits"}));
+                                      "line 86: a byte that is not two hexadecimal digits",
+                                      "line 101: unknown line settings"}));
 
   const auto flags = [&](const std::string& Meaning) {
     const TDecodedFrame* f = d.Find(Meaning);
