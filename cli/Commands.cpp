@@ -13,12 +13,12 @@
 #include "cli/Outcome.h"
 #include "cli/SendSettings.h"
 #include "cli/Session.h"
-#include "cli/SettingTexts.h"
-#include "cli/TraceBackend.h"
 #include "data/CarriedFirmware.h"
 #include "settings/AtomicFile.h"
+#include "settings/SettingTexts.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsTextFile.h"
 
 namespace zo {
 
@@ -198,11 +198,16 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const int status = Connect(s);
   if (status != ExitOk) return status;
   // Only a complete, uninterrupted read reaches this point, so a failed read never touches the
-  // file.
-  if (StopRequested()) return s.Stopped(O.Out.empty() ? "" : "Nothing was saved.");
-  if (!O.Out.empty()) {
+  // files.
+  if (StopRequested())
+    return s.Stopped(O.Out.empty() && O.Text.empty() ? "" : "Nothing was saved.");
+  for (const std::string* file : {&O.Out, &O.Text}) {
+    if (file->empty()) continue;
     std::string message, why;
-    SaveSettingsFile(O.Out, message, &why);
+    if (file == &O.Out)
+      SaveSettingsFile(*file, message, &why);
+    else
+      SaveSettingsText(*file, message);
     if (!message.empty()) {
       ShowMessageBox(message, TMsgDlgType::mtError);
       if (!why.empty()) Ui.Context(why);
@@ -228,6 +233,7 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
                    ") on " + s.PortName() + "\n\n");
     PrintSettingsTable(Out);
     if (!O.Out.empty()) Print(Out, "\nSaved to " + O.Out + "\n");
+    if (!O.Text.empty()) Print(Out, "\nSaved as text to " + O.Text + "\n");
   }
   return ExitOk;
 }
@@ -252,14 +258,6 @@ TSnapshot Snapshot() {
   return s;
 }
 
-std::string Quantity(TSetting& Setting, int Number, std::int32_t Raw, const char* Unit) {
-  std::string text = Setting.TextOfRaw(Raw);
-  const std::string choice = ChoiceText(Number, Raw);
-  if (!choice.empty()) text += " (" + choice + ")";
-  if (*Unit != '\0') text += std::string(" ") + Unit;
-  return text;
-}
-
 // What the loaded file changes of the settings the device has and the options the file carries.
 std::vector<TChange> Changes(const TSnapshot& Before) {
   std::vector<TChange> changes;
@@ -269,8 +267,8 @@ std::vector<TChange> Changes(const TSnapshot& Before) {
     TSetting& setting = SettingTable[t.Number];
     const std::int32_t before = Before.Values[static_cast<std::size_t>(t.Number)];
     if (!setting.IsPresent() || setting.Value == before) continue;
-    changes.push_back({t.Key, t.Name, Quantity(setting, t.Number, before, t.Unit),
-                       Quantity(setting, t.Number, setting.Value, t.Unit)});
+    changes.push_back(
+        {t.Key, t.Name, QuantityText(t.Number, before), QuantityText(t.Number, setting.Value)});
   }
   for (const TFlagText& f : FlagTexts()) {
     if (f.Item == FlagMultiPhaseCapable || CurrentVersion->Items(f.Item) == -1) continue;
@@ -292,7 +290,16 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     Ui.Context(WhyUnreadable(O.File));
     return ExitFile;
   }
-  if (!SettingsFileIntact(data)) {
+  if (IsSettingsText(data)) {
+    std::string text, error;
+    TSettingsText parsed;
+    ReadFileStart(O.File, std::size_t{1} << 20, text);
+    if (!ParseSettingsText(text, parsed, error)) {
+      ShowMessageBox(O.File + ", " + error, TMsgDlgType::mtError);
+      Ui.Context("Nothing was sent to the device.");
+      return ExitFile;
+    }
+  } else if (!SettingsFileIntact(data)) {
     ShowMessageBox("File corrupted!", TMsgDlgType::mtError);
     Ui.Context("Nothing was sent to the device.");
     return ExitFile;
@@ -303,7 +310,7 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
 
   const TSnapshot before = Snapshot();
   std::string message;
-  LoadSettingsFile(O.File, message);
+  LoadAnySettingsFile(O.File, message);
   std::string information;
   if (!message.empty()) {
     // The kind letter is not shown; a box shows at most 255 characters.
@@ -712,6 +719,10 @@ int Dispatch(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       return UpdateFirmware(Options, Ui, Out);
     case TCommand::Versions:
       return Versions(Options, Ui, Out);
+    case TCommand::Diff:
+      return RunDiff(Options, Ui, Out);
+    case TCommand::Decode:
+      return RunDecode(Options, Ui, Out);
     case TCommand::None:
       break;
   }

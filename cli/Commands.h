@@ -12,4 +12,8 @@ namespace zo {
 // Runs the command of `Options` (after parsing; not for --help), printing to `Out`.
 int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out);
 
+// diff (cli/Diff.cpp) and decode (cli/Decode.cpp).
+int RunDiff(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out);
+int RunDecode(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out);
+
 }  // namespace zo

@@ -21,6 +21,8 @@ constexpr TCommandInfo Commands[] = {
     {TCommand::Monitor, "monitor"},
     {TCommand::UpdateFirmware, "update-firmware"},
     {TCommand::Versions, "versions"},
+    {TCommand::Diff, "diff"},
+    {TCommand::Decode, "decode"},
 };
 
 TCommand FindCommand(const std::string& Name) {
@@ -31,11 +33,13 @@ TCommand FindCommand(const std::string& Name) {
 
 // The options a command takes besides --help, --trace, --timeout and --yes.
 bool Allows(TCommand Command, const std::string& Option) {
-  if (Option == "--port") return Command != TCommand::Versions;
+  if (Option == "--port") return Command != TCommand::Versions && Command != TCommand::Decode;
   if (Option == "--json")
     return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
-           Command == TCommand::Monitor || Command == TCommand::Versions;
-  if (Option == "--out") return Command == TCommand::Read;
+           Command == TCommand::Monitor || Command == TCommand::Versions ||
+           Command == TCommand::Diff || Command == TCommand::Decode;
+  if (Option == "--version" || Option == "--defaults") return Command == TCommand::Diff;
+  if (Option == "--out" || Option == "--text") return Command == TCommand::Read;
   if (Option == "--dry-run" || Option == "--no-verify") return Command == TCommand::Write;
   if (Option == "--count") return Command == TCommand::Monitor;
   return Option == "--trace" || Option == "--timeout" || Option == "--yes";
@@ -43,12 +47,28 @@ bool Allows(TCommand Command, const std::string& Option) {
 
 bool TakesValue(const std::string& Option) {
   return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
-         Option == "--count";
+         Option == "--count" || Option == "--text" || Option == "--version";
+}
+
+// The sides of a diff (the device, files, the defaults) and the trace of a decode.
+bool CheckFiles(const TOptions& Options, std::string& Error) {
+  if (Options.Command == TCommand::Decode) {
+    if (Options.Files.size() == 1) return true;
+    Error = Options.Files.empty() ? "decode needs the trace file" : "decode takes one trace file";
+    return false;
+  }
+  const std::size_t sides =
+      Options.Files.size() + (Options.Port.empty() ? 0 : 1) + (Options.Defaults ? 1 : 0);
+  if (sides == 2) return true;
+  Error =
+      "diff compares two sides: --port P and FILE, FILE and FILE, or one of them and --defaults";
+  return false;
 }
 
 bool Known(const std::string& Option) {
   return TakesValue(Option) || Option == "--json" || Option == "--dry-run" ||
-         Option == "--no-verify" || Option == "--yes" || Option == "--help";
+         Option == "--no-verify" || Option == "--yes" || Option == "--help" ||
+         Option == "--defaults";
 }
 
 }  // namespace
@@ -173,6 +193,12 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
         return false;
       }
       Options.Out = g.Value;
+    } else if (g.Name == "--text") {
+      if (g.Value.empty()) {
+        Error = "--text needs a file name";
+        return false;
+      }
+      Options.Text = g.Value;
     } else if (g.Name == "--dry-run") {
       Options.DryRun = true;
     } else if (g.Name == "--no-verify") {
@@ -184,7 +210,19 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
         return false;
       }
       Options.Count = count;
+    } else if (g.Name == "--version") {
+      if (!TryStrToInt(g.Value, Options.Version) || Options.Version <= 0) {
+        Error = "--version needs a software version number, not \"" + g.Value + "\"";
+        return false;
+      }
+    } else if (g.Name == "--defaults") {
+      Options.Defaults = true;
     }
+  }
+  if (Options.Command == TCommand::Diff || Options.Command == TCommand::Decode) {
+    Options.Files = positional;
+    positional.clear();
+    if (!CheckFiles(Options, Error)) return false;
   }
 
   if (Options.Command == TCommand::Write) {
@@ -199,7 +237,8 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
     Error = "unexpected argument \"" + positional.front() + "\"";
     return false;
   }
-  if (Options.Command != TCommand::Versions) {
+  if (Options.Command != TCommand::Versions && Options.Command != TCommand::Decode &&
+      !(Options.Command == TCommand::Diff && Options.Port.empty())) {
     if (Options.Port.empty()) {
       Error = std::string(CommandName(Options.Command)) + " needs --port";
       return false;
@@ -262,7 +301,7 @@ std::string HelpText(TCommand Command) {
              common;
     case TCommand::Read:
       return std::string(
-                 "Usage: zocfg read --port P [--out FILE.zsf] [--json]\n"
+                 "Usage: zocfg read --port P [--out FILE.zsf] [--text FILE] [--json]\n"
                  "\n"
                  "Reads every setting of the device, as \"&Get settings\" does after a new target\n"
                  "is found, and prints each with its name, value, unit and bounds, and the option\n"
@@ -270,6 +309,8 @@ std::string HelpText(TCommand Command) {
                  "  --out FILE.zsf    also save the settings to a settings file, byte for byte as\n"
                  "                    \"&Save settings\" would; only after a complete read (a\n"
                  "                    failed read leaves no file and keeps an existing one)\n"
+                 "  --text FILE       also save them as readable text: \"Name = value unit\"\n"
+                 "                    lines and the options by name, which write accepts too\n"
                  "  --json            print one JSON document instead of the table\n"
                  "\n") +
              common;
@@ -277,7 +318,8 @@ std::string HelpText(TCommand Command) {
       return std::string(
                  "Usage: zocfg write --port P FILE.zsf [--dry-run] [--no-verify] [--json]\n"
                  "\n"
-                 "Sends a settings file to the device. First reads every setting of the device\n"
+                 "Sends a settings file (.zsf) or a settings text (as read --text writes it,\n"
+                 "told apart by content) to the device. First reads every setting of the device\n"
                  "(so option bits that a file does not carry keep the device's values), then\n"
                  "loads the file against the device's software version as \"&Load settings\"\n"
                  "does (values out of bounds are corrected and reported), prints what will\n"
@@ -287,8 +329,9 @@ std::string HelpText(TCommand Command) {
                  "  --dry-run         show what would change, send nothing\n"
                  "  --no-verify       do not read the settings back after sending\n"
                  "  --json            print the changes as one JSON document\n"
-                 "A settings file that cannot be opened or is corrupted gives exit status 3, and\n"
-                 "nothing is sent (the file is checked before the device is).\n"
+                 "A settings file that cannot be opened or is corrupted, or a settings text with\n"
+                 "a line that is not understood, gives exit status 3, and nothing is sent (the\n"
+                 "file is checked before the device is).\n"
                  "\n") +
              common;
     case TCommand::Monitor:
@@ -320,6 +363,41 @@ std::string HelpText(TCommand Command) {
                  "their device type names.\n"
                  "\n") +
              common;
+    case TCommand::Diff:
+      return std::string(
+                 "Usage: zocfg diff --port P FILE      (the device against a file)\n"
+                 "       zocfg diff FILE1 FILE2 [--version V]\n"
+                 "       zocfg diff (--port P | FILE) --defaults\n"
+                 "\n"
+                 "Compares two sets of settings: the device's (read as \"&Get settings\" reads\n"
+                 "them), a settings file's (.zsf) or a settings text's (as read --text writes\n"
+                 "it), or the defaults of the version, as \"Set all settings to default\" sets\n"
+                 "them. Each file is loaded as \"&Load settings\" loads it, against the version\n"
+                 "that gives its names, units and bounds: --version V, else the version a text\n"
+                 "names, else the other side's. Prints one line per setting or option that\n"
+                 "differs, after warnings about different versions, voltage classes and values\n"
+                 "that the other side's bounds would correct.\n"
+                 "  --version V       the device software version of the files\n"
+                 "  --defaults        compare with the defaults of the version\n"
+                 "  --json            print one JSON document (changed, only_in_first,\n"
+                 "                    only_in_second, warnings)\n"
+                 "Exit status: 0 equal, 1 different, 2 usage error, 3 file error, 4 the device\n"
+                 "could not be read.\n"
+                 "\n") +
+             common;
+    case TCommand::Decode:
+      return std::string(
+                 "Usage: zocfg decode TRACE [--json]\n"
+                 "\n"
+                 "Reads a trace written by --trace (by zocfg or the window) and prints one line\n"
+                 "per frame: time, direction, line settings, the frame's bytes and its meaning.\n"
+                 "Checksum failures, unmatched replies, repeated requests, short hold-offs and\n"
+                 "late replies are flagged on their lines and counted in a summary at the end;\n"
+                 "lines of the trace that cannot be read are warned about with their numbers.\n"
+                 "  --json            print one JSON document instead\n"
+                 "Exit status: 0 decoded, 2 usage error, 3 the trace cannot be read.\n"
+                 "\n") +
+             common;
     case TCommand::None:
       break;
   }
@@ -336,6 +414,8 @@ std::string HelpText(TCommand Command) {
              "  monitor          print the live values\n"
              "  update-firmware  check and reprogram the DL2's firmware\n"
              "  versions         list the supported device software versions\n"
+             "  diff             compare settings: device, files, defaults\n"
+             "  decode           decode a trace written by --trace\n"
              "\n"
              "\"zocfg <command> --help\" describes a command.\n"
              "\n") +

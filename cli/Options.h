@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zo {
 
@@ -18,21 +19,25 @@ enum TExitStatus : int {
   ExitFile = 3,           // VERSION.DAT, a settings file or the trace file
 };
 
-enum class TCommand { None, Detect, Read, Write, Monitor, UpdateFirmware, Versions };
+enum class TCommand { None, Detect, Read, Write, Monitor, UpdateFirmware, Versions, Diff, Decode };
 
 struct TOptions {
   TCommand Command = TCommand::None;
-  bool Help = false;           // --help: print the help of the program or the command
-  std::string Port;            // --port, as given
-  std::string Trace;           // --trace FILE
-  long long TimeoutMs = 5000;  // --timeout SECONDS: wait for the adapter and the target
-  bool Yes = false;            // --yes: answer Yes to the questions
-  bool Json = false;           // --json
-  std::string Out;             // read --out FILE
-  std::string File;            // write FILE
-  bool DryRun = false;         // write --dry-run
-  bool NoVerify = false;       // write --no-verify: no read-back after sending
-  std::int32_t Count = 0;      // monitor --count N; 0 runs until stopped
+  bool Help = false;               // --help: print the help of the program or the command
+  std::string Port;                // --port, as given
+  std::string Trace;               // --trace FILE
+  long long TimeoutMs = 5000;      // --timeout SECONDS: wait for the adapter and the target
+  bool Yes = false;                // --yes: answer Yes to the questions
+  bool Json = false;               // --json
+  std::string Out;                 // read --out FILE
+  std::string Text;                // read --text FILE
+  std::string File;                // write FILE
+  bool DryRun = false;             // write --dry-run
+  bool NoVerify = false;           // write --no-verify: no read-back after sending
+  std::int32_t Count = 0;          // monitor --count N; 0 runs until stopped
+  std::vector<std::string> Files;  // diff FILE [FILE], decode TRACE
+  std::int32_t Version = 0;        // diff --version V; 0 when not given
+  bool Defaults = false;           // diff --defaults
 };
 
 // Where --port leads: a port number (1 to 255, mapped as the window maps it, ZO_COM<n>

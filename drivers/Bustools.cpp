@@ -22,13 +22,8 @@ std::int32_t ReadVersionWord(TBusDriver& Driver, bool Low) {
   return frame[1] | (frame[2] << 8);
 }
 
-std::int32_t ReadSoftwareVersion(TBusDriver& Driver) {
-  const std::int32_t low = ReadVersionWord(Driver, true);
-  if (low == -1) return -1;
-  const std::int32_t high = ReadVersionWord(Driver, false);
-  if (high == -1) return -1;
-  const std::uint32_t v =
-      static_cast<std::uint32_t>(low) + static_cast<std::uint32_t>(high) * 65536u;
+std::int32_t SoftwareVersionFromWords(std::uint16_t Low, std::uint16_t High) {
+  const std::uint32_t v = Low + High * 65536u;
   if (v <= 9999999u) return static_cast<std::int32_t>(v);
   // Some devices report the version in binary-coded decimal: $1715104 means 1715104.
   char hex[16];
@@ -39,6 +34,15 @@ std::int32_t ReadSoftwareVersion(TBusDriver& Driver) {
     decimal = decimal * 10 + (*p - '0');
   }
   return decimal > INT32_MAX ? -1 : static_cast<std::int32_t>(decimal);
+}
+
+std::int32_t ReadSoftwareVersion(TBusDriver& Driver) {
+  const std::int32_t low = ReadVersionWord(Driver, true);
+  if (low == -1) return -1;
+  const std::int32_t high = ReadVersionWord(Driver, false);
+  if (high == -1) return -1;
+  return SoftwareVersionFromWords(static_cast<std::uint16_t>(low),
+                                  static_cast<std::uint16_t>(high));
 }
 
 }  // namespace zo

@@ -23,4 +23,7 @@ std::int32_t ReadVersionWord(TBusDriver& Driver, bool Low);
 // number; a rewrite that contains a letter A to F gives -1 (it matches no version).
 std::int32_t ReadSoftwareVersion(TBusDriver& Driver);
 
+// The software version from its low and high words, by the rule of ReadSoftwareVersion.
+std::int32_t SoftwareVersionFromWords(std::uint16_t Low, std::uint16_t High);
+
 }  // namespace zo

@@ -29,6 +29,40 @@ bool DL2PlainChecksumValid(const std::uint8_t* Bytes, int Count) {
   return PlainSum(Bytes, Count) == 0;
 }
 
+bool TDL2FrameReader::Byte(std::uint8_t Value) {
+  idle_ = 0;
+  buffer_[count_] = Value;
+  if (count_ == (buffer_[0] & 0x7F) + 1) {
+    count_ = 0;
+    return true;
+  }
+  if (count_ != 0 || (Value & 0x7F) <= DL2MaxBody) ++count_;
+  if (count_ > DL2MaxFrame - 1) count_ = 0;
+  return false;
+}
+
+bool SplitDL2Frame(const std::uint8_t* Frame, TDL2Received& Parts) {
+  const std::uint8_t length = Frame[0];
+  int n = length & 0x7F;
+  if (!DL2PlainChecksumValid(Frame, n + 2)) return false;
+  if ((length & 0x80) != 0 && n < 2) return false;
+  Parts = TDL2Received{};
+  Parts.Body = Frame + 1;
+  if ((length & 0x80) != 0) {
+    Parts.HasLeds = true;
+    Parts.LedOn = Frame[n - 1];
+    Parts.LedBlink = Frame[n];
+    n -= 2;
+  }
+  Parts.BodySize = n;
+  return true;
+}
+
+bool DL2AddressedRequestValid(const std::uint8_t* Frame) {
+  const unsigned sum = PlainSum(Frame, 7) + Swap(Frame[1]) + Swap(Frame[3]) + Swap(Frame[5]);
+  return Frame[0] == 5 && (sum & 0xFF) == 0;
+}
+
 std::vector<std::uint8_t> BuildDL2AdapterCommand(char Letter, const std::uint8_t* Data, int Count) {
   std::vector<std::uint8_t> frame{0, 0xFF, static_cast<std::uint8_t>(Letter)};
   for (int i = 0; i < Count; ++i)
@@ -286,25 +320,17 @@ void TDL2Driver::Execute() {
 void TDL2Driver::ReceiveByte(std::uint8_t Byte, std::uint32_t Errors) {
   bytes_received_.fetch_add(1);
   idle_run_ = 0;
-  rx_idle_ticks_ = 0;
   TxHoldoff = DL2HoldoffAfterByte;
   if (Errors != 0) {
-    RxCount = 0;
+    Receiver.Error();
     return;
   }
-  RxBuffer[RxCount] = Byte;
-  if (RxCount == (RxBuffer[0] & 0x7F) + 1) {
-    RxCount = 0;
-    if (ProcessFrame()) TxHoldoff = 0;
-    return;
-  }
-  if (RxCount != 0 || (Byte & 0x7F) <= DL2MaxBody) ++RxCount;
-  if (RxCount > DL2MaxFrame - 1) RxCount = 0;
+  if (Receiver.Byte(Byte) && ProcessFrame()) TxHoldoff = 0;
 }
 
 void TDL2Driver::IdleTick() {
   ++idle_run_;
-  if (RxCount != 0 && ++rx_idle_ticks_ >= DL2AbandonFrameTicks) RxCount = 0;
+  Receiver.IdleTick();
   if (TxLength.load(std::memory_order_acquire) != 0 && TxHoldoff == 0) {
     Transmit();
   } else if (TxHoldoff > 0) {
@@ -347,26 +373,23 @@ void TDL2Driver::AskVersionWhenDue() {
 }
 
 bool TDL2Driver::ProcessFrame() {
-  const std::uint8_t length = RxBuffer[0];
-  int n = length & 0x7F;
-  if (!DL2PlainChecksumValid(RxBuffer.data(), n + 2)) return false;
-  // LED bytes flagged on a body that cannot hold them: the frame is malformed.
-  if ((length & 0x80) != 0 && n < 2) return false;
+  const std::uint8_t* frame = Receiver.Frame();
+  TDL2Received parts;
+  if (!SplitDL2Frame(frame, parts)) return false;
 
   // The adapter's echo of the PC's own last frame is no sign of life, and never an answer: an
   // addressed request whose Swap terms add up to 0 modulo 256 passes the plain test as well, and
   // a read whose command equals its sequence number would otherwise match as its own reply.
   const int tx_count = LastTx[0] + 2;
-  const bool echo = LastTx[0] != 0 && length == LastTx[0] &&
-                    std::equal(RxBuffer.begin(), RxBuffer.begin() + tx_count, LastTx.begin());
+  const bool echo = LastTx[0] != 0 && frame[0] == LastTx[0] &&
+                    std::equal(frame, frame + tx_count, LastTx.begin());
   if (echo) return true;
   SilenceCount.store(DL2SilencePasses);
 
-  const std::uint8_t* body = RxBuffer.data() + 1;
-  if ((length & 0x80) != 0) {
-    LedState.store(static_cast<std::uint16_t>(body[n - 2] | (body[n - 1] << 8)));
-    n -= 2;
-  }
+  const std::uint8_t* body = parts.Body;
+  const int n = parts.BodySize;
+  if (parts.HasLeds)
+    LedState.store(static_cast<std::uint16_t>(parts.LedOn | (parts.LedBlink << 8)));
   if (n == 0) return true;
 
   if (body[0] == 0xFF) {

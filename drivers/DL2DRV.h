@@ -84,6 +84,49 @@ std::int32_t DecodeDL2Leds(std::uint8_t On, std::uint8_t Blink, bool BlinkOn);
 // baud. Takes about 100 ms.
 void RunDL2StartSequence(TRS232o& Port);
 
+// The receive side of the driver loop: received bytes into frames. A length byte whose low 7
+// bits exceed DL2MaxBody is skipped; a partial frame is dropped after a byte with a line error or
+// after DL2AbandonFrameTicks idle ticks in a row. Also used to read traces of the line.
+class TDL2FrameReader {
+ public:
+  // One byte received without a line error. True when it completed a frame: Frame() then holds
+  // its Size() bytes, length byte first, and the next byte is read as a length byte.
+  bool Byte(std::uint8_t Value);
+  // A byte received with a line error: the partial frame is dropped.
+  void Error() {
+    count_ = 0;
+    idle_ = 0;
+  }
+  // One idle tick (a read time-out without a byte).
+  void IdleTick() {
+    if (count_ != 0 && ++idle_ >= DL2AbandonFrameTicks) count_ = 0;
+  }
+  // True while part of a frame has been received.
+  bool Partial() const { return count_ != 0; }
+  const std::uint8_t* Frame() const { return buffer_.data(); }
+  int Size() const { return (buffer_[0] & 0x7F) + 2; }
+
+ private:
+  std::array<std::uint8_t, DL2MaxFrame> buffer_{};
+  std::uint8_t count_ = 0;
+  std::uint8_t idle_ = 0;  // idle ticks since the last byte
+};
+
+// A complete received frame (length byte first) taken apart as the driver takes it. False when
+// the driver drops it: a bad checksum by the plain rule, or LED bytes flagged on a body shorter
+// than 2 bytes. Otherwise `Body` and `BodySize` are the body without the LED bytes, which (when
+// bit 7 of the length byte is set) go to `LedOn` and `LedBlink`.
+struct TDL2Received {
+  const std::uint8_t* Body = nullptr;
+  int BodySize = 0;
+  bool HasLeds = false;
+  std::uint8_t LedOn = 0, LedBlink = 0;
+};
+bool SplitDL2Frame(const std::uint8_t* Frame, TDL2Received& Parts);
+
+// True when the 7 bytes of an addressed request hold the checksum by the Swap rule.
+bool DL2AddressedRequestValid(const std::uint8_t* Frame);
+
 // One received reply as the ring keeps it: the tag (the sequence number of an addressed reply, 0
 // for a 'W' answer) and bytes 0 to 2 of the reply frame.
 struct TDL2RingEntry {
@@ -165,14 +208,13 @@ class TDL2Driver : public TBusDriver {
 
   // The receive steps of one driver-loop pass, driver thread only (or a test or fuzz target that
   // runs no thread): a byte read with the line's error flags (any flag drops the frame being
-  // assembled), assembled into RxBuffer and handed to ProcessFrame when complete; and an idle
+  // assembled), assembled by Receiver and handed to ProcessFrame when complete; and an idle
   // tick (a read that got nothing), which abandons a stalled frame and transmits a waiting one
   // when the hold-off has passed.
   void ReceiveByte(std::uint8_t Byte, std::uint32_t Errors);
   void IdleTick();
 
-  // The complete frame in RxBuffer. False when it is dropped as malformed (bad checksum, or LED
-  // bytes flagged on a body too short to carry them).
+  // The complete frame in Receiver. False when it is dropped as malformed (see SplitDL2Frame).
   bool ProcessFrame();
   void QueueReceived(const std::uint8_t* Bytes, std::uint8_t Tag);
 
@@ -181,8 +223,7 @@ class TDL2Driver : public TBusDriver {
 
   // Driver thread only.
   std::uint8_t RxByte = 0;
-  std::array<std::uint8_t, DL2MaxFrame> RxBuffer{};
-  std::uint8_t RxCount = 0;
+  TDL2FrameReader Receiver;
   std::array<std::uint8_t, 17> LastTx{};
   std::uint8_t LastAddress = 0;
   std::uint8_t TxHoldoff = 0;
@@ -230,8 +271,7 @@ class TDL2Driver : public TBusDriver {
   // When the driver thread next sends 'V' while the mode is 0, on the clock's time line;
   // Duration::max() while none is due. Set by a restart, then by the driver thread.
   std::atomic<Duration::rep> version_query_due_{Duration::max().count()};
-  std::uint32_t idle_run_ = 0;      // driver thread only
-  std::uint8_t rx_idle_ticks_ = 0;  // driver thread only: idle ticks since the last byte
+  std::uint32_t idle_run_ = 0;  // driver thread only
 };
 
 }  // namespace zo

@@ -21,8 +21,10 @@
 #include "drivers/DL1Drv.h"
 #include "drivers/DL2DRV.h"
 #include "serial/SimLine.h"
+#include "serial/TraceBackend.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsTextFile.h"
 #include "settings/VersionFile.h"
 #include "sim/SimDL1Adapter.h"
 #include "sim/SimDL2Adapter.h"
@@ -379,14 +381,68 @@ void SettingsSeeds() {
     char buffer[256];
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, f);
     std::fclose(f);
+    const std::string index_bytes = data;
     data.append(buffer, got);
     WriteSeed("fuzz_settings_file", ++n, data);
+    WriteSeed("fuzz_settings_text", n, index_bytes + SettingsText());
     std::remove(path.c_str());
   }
   DoneSettings();
   std::remove((dir + "/VERSION.DAT").c_str());
   rmdir(dir.c_str());
   WriteDictionary("fuzz_settings_file", {{0xAA, 0xAA, 0x00, 0x00}, {0x55, 0x55, 0x00, 0x00}});
+  WriteDictionary("fuzz_settings_text", {Text(" = "), Text(" V\n"), Text(" A\n"), Text("# "),
+                                         Text("System voltage = 12 V\n"),
+                                         Text("Software version = "), Text("e+"), Text(" Hr\n")});
+}
+
+// Traces of the line as --trace writes them: a DL2 session in both modes and a DL1 session, each
+// reading the version and a few settings from the simulated adapter and device.
+void TraceSeeds() {
+  int n = 0;
+  for (int kind = 0; kind < 3; ++kind) {
+    test::VirtualClock clock;
+    auto line = SimLine::Create("seed-trace");
+    auto device = std::make_shared<sim::SimDevice>(DeviceConfig(1711104));
+    std::unique_ptr<sim::SimDL2Adapter> dl2;
+    std::unique_ptr<sim::SimDL1Adapter> dl1;
+    if (kind == 2) {
+      dl1 = std::make_unique<sim::SimDL1Adapter>(line, device);
+      dl1->Start();
+    } else {
+      sim::TSimDL2Config config;
+      config.NineBit = kind == 1;
+      config.LedBytesEvery = 2;
+      dl2 = std::make_unique<sim::SimDL2Adapter>(line, device.get(), config);
+      dl2->Start();
+    }
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* trace = open_memstream(&buffer, &size);
+    auto* port = new TRS232o;
+    port->OpenBackend(std::make_unique<TTraceBackend>(line->OpenPortSide(), trace), 1,
+                      kind == 2 ? DL1Baud : DL2Baud, 'N', 1024, 1024);
+    port->SetDtrCleared(false);
+    Delay(400);
+    TBusDriver* driver = kind == 2 ? static_cast<TBusDriver*>(new TDL1Driver(port))
+                                   : new TDL2Driver(port, kind == 1 ? 2 : 1);
+    ReadSoftwareVersion(*driver);
+    for (std::uint16_t address : {0x2110, 0x2112, 0x2000}) {
+      TBusFrame frame{7, static_cast<std::uint8_t>(address),
+                      static_cast<std::uint8_t>(address >> 8), 0xFF};
+      driver->Request(frame);
+    }
+    TBusFrame write{0x0B, 0x11, 0x0B, 0xFF};
+    driver->Send(write);
+    driver->SafeTerminate(true, true, true);  // frees the port, which closes the trace
+    if (dl2) dl2->Stop();
+    if (dl1) dl1->Stop();
+    WriteSeed("fuzz_trace_decode", ++n, std::string(buffer, size));
+    std::free(buffer);
+  }
+  WriteDictionary("fuzz_trace_decode", {Text(" PC>  "), Text(" <DEV "), Text("  2400 8N1\n"),
+                                        Text("  1200 8S1 parity error\n"), Text(" purge\n"),
+                                        Text("line 19200 8N1 RTS off DTR on\n"), Text("  ? \n")});
 }
 
 void TextSeeds() {
@@ -426,6 +482,7 @@ int main(int argc, char** argv) {
   FirmwareSeeds();
   SettingsSeeds();
   TextSeeds();
+  TraceSeeds();
   SetMainThread(nullptr);
   std::printf("seed corpora and dictionaries written to %s\n", folder.c_str());
   return 0;

@@ -8,13 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "data/VersionTable.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzModel.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
-#include "settings/VersionFile.h"
-#include "tests/support/VirtualClock.h"
-#include "threads/MainThread.h"
 
 using namespace zo;
 
@@ -22,30 +18,11 @@ namespace {
 
 constexpr int kStored[] = {8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 22, 23};
 
-void BuildModel() {
-  static PlainMainThread main_thread;
-  SetMainThread(&main_thread);
-  test::VirtualClock clock;
-  const auto& table = BuiltInVersionRecords();
-  const std::string file =
-      EncodeVersionFile(std::vector<TVersion::TRecord>(table.begin(), table.end()));
-  SetVersionFileFolder(fuzz::Folder());
-  fuzz::WriteFile(fuzz::File("VERSION.DAT"), file.data(), file.size());
-  std::string error;
-  InitSettings(error);
-  if (!error.empty() || VersionList.empty()) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
-  static const bool built = (BuildModel(), true);
-  (void)built;
   if (Size < 2) return 0;
-  const std::size_t index = (Data[0] | (Data[1] << 8)) % VersionList.size();
-  SelectVersion(VersionList[index]->Items(0));
-  std::string name;
-  GetDeviceTypeName(name);
+  fuzz::SelectInputVersion(Data);
 
   const std::string path = fuzz::File("settings.zsf");
   fuzz::WriteFile(path, Data + 2, Size - 2);

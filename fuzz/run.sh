@@ -23,8 +23,9 @@ cmake --build "$out" -j "$(nproc 2>/dev/null || echo 2)"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_dl2_receive fuzz_dl2_steps fuzz_receive_dl2_frame fuzz_dl1_receive fuzz_dl1_steps
-           fuzz_bootblock fuzz_bootblock_steps fuzz_load_firmware fuzz_version_file fuzz_settings_file fuzz_definition
-           fuzz_next_token fuzz_typed_number)
+           fuzz_bootblock fuzz_bootblock_steps fuzz_load_firmware fuzz_version_file
+           fuzz_settings_file fuzz_definition fuzz_next_token fuzz_typed_number
+           fuzz_settings_text fuzz_trace_decode)
 fi
 
 run_one() {

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "serial/PortNames.h"
+#include "serial/TraceBackend.h"
 
 namespace zo {
 
@@ -21,7 +22,7 @@ bool TRS232o::Open(std::uint8_t Port, std::int32_t Baud, char Parity, std::int32
     open_failure_ = "there is no port 0";
     return false;
   }
-  std::unique_ptr<SerialBackend> backend = OpenSerialDevice(Port, open_failure_);
+  std::unique_ptr<SerialBackend> backend = TracedIfAsked(OpenSerialDevice(Port, open_failure_));
   if (!backend) return false;
   return OpenBackend(std::move(backend), Port, Baud, Parity, InQueue, OutQueue);
 }

@@ -1,6 +1,8 @@
 #include "settings/SettingsFile.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "settings/AtomicFile.h"
 #include "settings/Settings.h"
@@ -107,14 +109,24 @@ void LoadSettingsFile(const std::string& FileName, std::string& Message) {
   for (int item : StoredFlags)
     SetFlag(static_cast<std::uint8_t>(item), reader.Get() == FlagSet);
   const std::int32_t marker = reader.Get();
-  for (int n : VoltageSettings) {
-    std::int32_t& value = SettingTable[n].Value;
-    if (Is12VoltSystem && marker == Marker24Volt)
-      value >>= 1;
-    else if (!Is12VoltSystem && marker == Marker12Volt)
-      value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 1);
-  }
+  const int source_volts = marker == Marker12Volt ? 12 : marker == Marker24Volt ? 24 : 0;
+  for (int n : VoltageSettings)
+    SettingTable[n].Value = ConvertVoltage(n, SettingTable[n].Value, source_volts);
+  ClampLoadedSettings(Message);
+}
 
+std::int32_t ConvertVoltage(int Number, std::int32_t Raw, int SourceVolts) {
+  if (std::find(std::begin(VoltageSettings), std::end(VoltageSettings), Number) ==
+      std::end(VoltageSettings))
+    return Raw;
+  if (Is12VoltSystem && SourceVolts == 24) return Raw >> 1;
+  if (!Is12VoltSystem && SourceVolts == 12)
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(Raw) << 1);
+  return Raw;
+}
+
+void ClampLoadedSettings(std::string& Message) {
+  Message.clear();
   // Every value is brought within its bounds, but only settings the version has are reported:
   // the others are never shown or sent, and a file saved from this very device must load back
   // without a complaint.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zo {
@@ -33,5 +34,14 @@ bool SettingsFileIntact(const std::string& Data);
 // for a wrong checksum or a file shorter than 124 bytes (settings set to defaults); or the
 // information that n settings were out of bounds. Bytes after the first 124 are ignored.
 void LoadSettingsFile(const std::string& FileName, std::string& Message);
+
+// The steps of loading shared by settings files and settings texts.
+// The raw value of setting `Number` from a 12 V or 24 V source (`SourceVolts` 12 or 24; 0 converts
+// nothing) in the current version's voltage class: settings 8, 9, 15, 16, 20 and 21 are halved or
+// doubled, the others returned as they are.
+std::int32_t ConvertVoltage(int Number, std::int32_t Raw, int SourceVolts);
+// Clamps every setting to its bounds. `Message` is empty or the 'I' information that n settings
+// were out of bounds.
+void ClampLoadedSettings(std::string& Message);
 
 }  // namespace zo

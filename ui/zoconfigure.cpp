@@ -2,12 +2,14 @@
 // the progress dialog, in this order, and runs the event loop until the main window closes.
 //
 // Parameters: "/v<number>" as the first parameter overrules the target's software version;
-// "--simulate", anywhere, binds COM1 to COM4 to simulated adapters and devices.
+// "--simulate", anywhere, binds COM1 to COM4 to simulated adapters and devices; "--trace FILE"
+// records every byte on the line to FILE, as zocfg --trace does (zocfg decode reads it).
 #include <QApplication>
 #include <QIcon>
 #include <QPainter>
 #include <memory>
 
+#include "serial/TraceBackend.h"
 #include "sim/Demo.h"
 #include "threads/MainThread.h"
 #include "threads/UiServices.h"
@@ -47,11 +49,20 @@ int main(int argc, char** argv) {
   QStringList parameters = QApplication::arguments();
   if (!parameters.isEmpty()) parameters.removeFirst();
   const bool simulate = parameters.removeAll(QStringLiteral("--simulate")) > 0;
+  QString trace;
+  if (const qsizetype at = parameters.indexOf(QStringLiteral("--trace"));
+      at >= 0 && at + 1 < parameters.size()) {
+    trace = parameters.at(at + 1);
+    parameters.remove(at, 2);
+  }
 
   zo::TQtMainThread main_thread;
   zo::SetMainThread(&main_thread);
   zo::TQtUiServices ui;
   zo::SetUi(&ui);
+  if (!trace.isEmpty() && !zo::TraceOpenedPorts(trace.toStdString()))
+    zo::ShowMessageBox("Cannot create trace file: " + trace.toStdString(),
+                       zo::TMsgDlgType::mtError);
   std::unique_ptr<zo::sim::TDemo> demo;
   if (simulate) demo = std::make_unique<zo::sim::TDemo>();
 

@@ -6,41 +6,21 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/VersionTable.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "sim/SimDevice.h"
-#include "tests/cli/ProgramRunner.h"
+#include "tests/cli/ZocfgFixture.h"
 
 namespace zo::test {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// Every frame the program wrote, from a --trace file: the bytes of one write share a stamp.
-std::vector<Bytes> SentFrames(const std::string& Trace) {
-  std::vector<Bytes> frames;
-  std::istringstream in(Trace);
-  std::string stamp, direction, hex, last_stamp;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    if (!(words >> stamp >> direction >> hex) || direction != "PC>") continue;
-    if (frames.empty() || stamp != last_stamp) frames.emplace_back();
-    frames.back().push_back(static_cast<std::uint8_t>(std::stoi(hex, nullptr, 16)));
-    last_stamp = stamp;
-  }
-  return frames;
-}
-
-bool Contains(const std::string& Text, const std::string& Part) {
-  return Text.find(Part) != std::string::npos;
-}
 
 // Waits up to 20 s for `Done`; its last answer.
 template <class Pred>
@@ -50,46 +30,6 @@ bool Eventually(Pred Done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return Done();
 }
-
-// The settings model of this test process, built on the VERSION.DAT beside the programs: it
-// makes the files zocfg is compared with and the files it is given.
-class ZocfgEndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(folder_.Path().empty());
-    SetVersionFileFolder(BinFolder());
-    std::string error;
-    InitSettings(error);
-    ASSERT_EQ(error, "");
-  }
-  void TearDown() override { DoneSettings(); }
-
-  // The model holding what a simulated device of this configuration holds, as a read would.
-  void ModelOf(const sim::TSimDeviceConfig& Config) {
-    ASSERT_TRUE(SelectVersion(Config.Record[0]));
-    sim::SimDevice device(Config);
-    for (int n = SettingAbsorptionVoltage; n <= SettingFlagsB; ++n)
-      if (SettingTable[n].IsPresent()) SettingTable[n].Value = device.SettingValue(n);
-    std::string name;
-    GetDeviceTypeName(name);
-  }
-
-  std::string SaveModel(const std::string& Name) {
-    const std::string path = folder_.File(Name);
-    std::string message;
-    SaveSettingsFile(path, message);
-    EXPECT_EQ(message, "");
-    return path;
-  }
-
-  static sim::TSimDeviceConfig Device(std::int32_t Version) {
-    sim::TSimDeviceConfig c;
-    c.Record = *FindBuiltInVersion(Version);
-    return c;
-  }
-
-  TempFolder folder_;
-};
 
 TEST_F(ZocfgEndToEnd, DetectReportsTheAdapterAndTheDeviceAndTracesTheLine) {
   SimProcess sim(folder_, {"--device", "1711104"});

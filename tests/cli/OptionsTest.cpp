@@ -51,6 +51,11 @@ TEST(CliOptions, UsageErrorsAreNamed) {
       {{"monitor", "--port", "1", "--count", "-2"}, "--count needs a whole number"},
       {{"read", "--port", "1", "--timeout", "soon"}, "--timeout needs a number of seconds"},
       {{"read"}, "read needs --port"},
+      {{"diff", "a.zsf"}, "diff compares two sides"},
+      {{"diff", "--port", "1", "a.zsf", "b.zsf"}, "diff compares two sides"},
+      {{"diff", "a.zsf", "--defaults", "--version", "x"}, "--version needs a software version"},
+      {{"decode"}, "decode needs the trace file"},
+      {{"decode", "t.txt", "--port", "1"}, "decode takes no --port"},
   };
   for (const auto& c : cases) {
     TOptions o;

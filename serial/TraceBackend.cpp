@@ -1,4 +1,4 @@
-#include "cli/TraceBackend.h"
+#include "serial/TraceBackend.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,11 +11,33 @@ namespace {
 std::mutex failure_mutex;
 std::string failure;
 
+std::mutex trace_path_mutex;
+std::string trace_path;  // guarded by trace_path_mutex
+
 }  // namespace
 
 std::string TraceWriteFailure() {
   std::lock_guard<std::mutex> lock(failure_mutex);
   return failure;
+}
+
+bool TraceOpenedPorts(const std::string& Path) {
+  std::lock_guard<std::mutex> lock(trace_path_mutex);
+  trace_path.clear();
+  if (Path.empty()) return true;
+  std::FILE* f = std::fopen(Path.c_str(), "w");
+  if (f == nullptr) return false;
+  std::fclose(f);
+  trace_path = Path;
+  return true;
+}
+
+std::unique_ptr<SerialBackend> TracedIfAsked(std::unique_ptr<SerialBackend> Backend) {
+  std::lock_guard<std::mutex> lock(trace_path_mutex);
+  if (!Backend || trace_path.empty()) return Backend;
+  std::FILE* f = std::fopen(trace_path.c_str(), "a");
+  if (f == nullptr) return Backend;
+  return std::make_unique<TTraceBackend>(std::move(Backend), f);
 }
 
 std::string LineSettingsText(const TLineSettings& Line) {

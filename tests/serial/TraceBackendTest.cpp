@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/TraceBackend.h"
+#include "serial/RS232o.h"
 #include "serial/SimLine.h"
+#include "serial/TraceBackend.h"
+#include "serial/TraceFile.h"
 
 namespace zo {
 namespace {
@@ -79,6 +81,54 @@ TEST(TraceBackend, TracesEachByteAndPassesErrorsOn) {
       "close",
   };
   EXPECT_EQ(events, expected) << text;
+
+  // The reader takes every line back as it was written.
+  std::vector<std::string> read;
+  std::istringstream again(text);
+  double last_ms = 0;
+  while (std::getline(again, l)) {
+    TTraceRecord r;
+    std::string why;
+    ASSERT_TRUE(ParseTraceLine(l, r, why)) << l << ": " << why;
+    EXPECT_GE(r.TimeMs, last_ms);
+    last_ms = r.TimeMs;
+    char byte[64];
+    std::snprintf(byte, sizeof byte, "%s %02X %d %c%s", r.FromPc ? "PC>" : "<DEV", r.Value, r.Baud,
+                  r.Parity, r.ParityError ? " parity error" : "");
+    read.push_back(r.IsByte ? byte : std::string(r.Event));
+  }
+  EXPECT_EQ(read, (std::vector<std::string>{"open simulated line trace-test",
+                                            "line 2400 8E1 RTS off DTR on", "PC> 02 2400 E",
+                                            "PC> FF 2400 E", "<DEV 56 2400 E",
+                                            "<DEV A9 2400 E parity error", "purge", "close"}));
+}
+
+TEST(TraceBackend, PortsOpenedByNumberAreTracedWhileAsked) {
+  char path[] = "/tmp/zo-window-trace-XXXXXX";
+  ::close(::mkstemp(path));
+  auto line = SimLine::Create("window");
+  SimPortRegistry::Bind(9, line);
+  ASSERT_TRUE(TraceOpenedPorts(path));
+  for (std::uint8_t b : {0x41, 0x42}) {
+    TRS232o port;
+    ASSERT_TRUE(port.Open(9, 2400, 'N', 1024, 1024));
+    EXPECT_EQ(port.Write(&b, 1), 1);
+  }
+  TraceOpenedPorts("");
+  {
+    TRS232o port;
+    ASSERT_TRUE(port.Open(9, 2400, 'N', 1024, 1024));
+    const std::uint8_t b = 0x43;
+    port.Write(&b, 1);
+  }
+  SimPortRegistry::Unbind(9);
+  const std::string text = ReadAll(path);
+  ::unlink(path);
+  // Both opens while asked, one after the other; nothing after.
+  EXPECT_NE(text.find("PC>  41"), std::string::npos) << text;
+  EXPECT_GT(text.find("PC>  42"), text.find("PC>  41")) << text;
+  EXPECT_EQ(text.find("PC>  43"), std::string::npos) << text;
+  EXPECT_FALSE(TraceOpenedPorts("/nonexistent-folder/trace.txt"));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cli/SettingTexts.h"
+#include "settings/SettingTexts.h"
 
 namespace zo {
 
@@ -49,10 +49,35 @@ const std::vector<TFlagText>& FlagTexts() {
   return texts;
 }
 
-const TSettingText* FindSettingText(int Number) {
-  for (const TSettingText& t : SettingTexts())
+namespace {
+
+const TSettingText* Find(const std::vector<TSettingText>& Texts, int Number) {
+  for (const TSettingText& t : Texts)
     if (t.Number == Number) return &t;
   return nullptr;
+}
+
+}  // namespace
+
+const TSettingText* FindSettingText(int Number) {
+  return Find(SettingTexts(), Number);
+}
+
+const std::vector<TSettingText>& MonitorTexts() {
+  static const std::vector<TSettingText> texts = {
+      {1, "u_mains", "UMains", "V"},
+      {2, "i_mains", "IMains", "A"},
+      {3, "u_inverter", "UInverter", "V"},
+      {4, "i_inverter", "IInverter", "A"},
+      {5, "u_dc", "Udc", "V"},
+      {6, "u_dc_ripple", "Udc ripple", "V"},
+      {7, "i_dc", "Idc", "A"},
+  };
+  return texts;
+}
+
+const TSettingText* FindMonitorText(int Number) {
+  return Find(MonitorTexts(), Number);
 }
 
 std::string ChoiceText(int Number, std::int32_t Raw) {
@@ -80,6 +105,15 @@ std::string ValueText(int Number) {
   if (s.ReadFailed) return text;
   const std::string choice = ChoiceText(Number, s.Value);
   if (!choice.empty()) text += " (" + choice + ")";
+  return text;
+}
+
+std::string QuantityText(int Number, std::int32_t Raw) {
+  std::string text = SettingTable[Number].TextOfRaw(Raw);
+  const std::string choice = ChoiceText(Number, Raw);
+  if (!choice.empty()) text += " (" + choice + ")";
+  const TSettingText* t = FindSettingText(Number);
+  if (t != nullptr && *t->Unit != '\0') text += std::string(" ") + t->Unit;
   return text;
 }
 

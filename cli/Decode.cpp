@@ -1,0 +1,164 @@
+// zocfg decode: a trace written by --trace, one line per frame with its meaning and flags, then a
+// summary; or the same as one JSON document.
+#include <cstdio>
+#include <string>
+
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "cli/TraceDecoder.h"
+#include "settings/AtomicFile.h"
+#include "settings/Settings.h"
+
+namespace zo {
+
+namespace {
+
+// A trace of a day at full speed stays well below this.
+constexpr std::size_t MaxTraceBytes = std::size_t{1} << 30;
+// Warnings beyond this many are counted, not shown.
+constexpr int ShownWarnings = 100;
+
+std::string BytesText(const std::vector<std::uint8_t>& Bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(Bytes.size() * 3);
+  for (std::uint8_t b : Bytes) {
+    if (!text.empty()) text += ' ';
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+std::string FrameLine(const TDecodedFrame& F) {
+  char head[64];
+  std::snprintf(head, sizeof head, "%12.3f  %-4s  %-9s  ", F.TimeMs,
+                F.Direction.empty() ? "---" : F.Direction.c_str(), F.Line.c_str());
+  std::string line = head;
+  if (!F.Bytes.empty()) {
+    // A firmware image line is 74 bytes: its start is enough to recognise it.
+    constexpr std::size_t Shown = 24;
+    std::string bytes = F.Bytes.size() <= Shown
+                            ? BytesText(F.Bytes)
+                            : BytesText({F.Bytes.begin(), F.Bytes.begin() + Shown}) + " ...";
+    if (bytes.size() < 21) bytes.resize(21, ' ');
+    line += bytes + "  ";
+  }
+  line += F.Meaning;
+  for (const std::string& flag : F.Flags)
+    line += "  [" + flag + "]";
+  return line + "\n";
+}
+
+std::string SummaryText(const TDecodeSummary& S) {
+  static const char* const names[tfFlagCount] = {"checksum failures", "unmatched replies",
+                                                 "repeated requests", "short hold-offs",
+                                                 "late replies",      "stray byte runs"};
+  std::string text = "\nSummary: " + std::to_string(S.Frames) + " frames";
+  for (int f = 0; f < tfFlagCount; ++f)
+    text += (f == 0 ? "; " : ", ") + std::to_string(S.Flags[f]) + " " + names[f];
+  return text + "; " + std::to_string(S.Warnings) + " lines not understood\n";
+}
+
+void JsonFrame(TJsonWriter& J, const TDecodedFrame& F) {
+  J.BeginObject();
+  J.Member("line", F.LineNumber);
+  J.Key("time_ms");
+  char time[32];
+  std::snprintf(time, sizeof time, "%.3f", F.TimeMs);
+  J.NumberText(time);
+  J.Member("direction", F.Direction.empty() ? "event" : F.Direction);
+  J.Member("line_settings", F.Line);
+  J.Member("bytes", BytesText(F.Bytes));
+  J.Member("meaning", F.Meaning);
+  J.Key("flags");
+  J.BeginArray();
+  for (const std::string& flag : F.Flags)
+    J.String(flag);
+  J.EndArray();
+  J.EndObject();
+}
+
+}  // namespace
+
+int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+  const std::string& file = O.Files.front();
+  std::string data;
+  const TReadResult read = ReadWholeFile(file, MaxTraceBytes, data);
+  if (read == TReadResult::CannotOpen) {
+    ShowMessageBox("Cannot open file: " + file, TMsgDlgType::mtError);
+    return ExitFile;
+  }
+  if (read == TReadResult::TooLarge)
+    Ui.Note("decode: " + file + " is larger than 1 GB; only its start is decoded",
+            TMsgDlgType::mtWarning);
+
+  // The names of settings come from VERSION.DAT; without it the frames are decoded unnamed.
+  std::string error;
+  InitSettings(error);
+  if (!error.empty())
+    Ui.Note("decode: without VERSION.DAT settings are not named", TMsgDlgType::mtWarning);
+
+  std::string out;
+  TJsonWriter j;
+  std::vector<std::string> warnings;
+  if (O.Json) {
+    j.BeginObject();
+    j.Member("trace", file);
+    j.Key("frames");
+    j.BeginArray();
+  }
+  TTraceDecoder decoder(
+      [&](const TDecodedFrame& F) {
+        if (O.Json) {
+          JsonFrame(j, F);
+          return;
+        }
+        out += FrameLine(F);
+        if (out.size() > (1 << 16)) {
+          std::fputs(out.c_str(), Out);
+          out.clear();
+        }
+      },
+      [&](const std::string& W) {
+        if (O.Json || static_cast<int>(warnings.size()) < ShownWarnings) warnings.push_back(W);
+      });
+  decoder.Text(data);
+  DoneSettings();
+
+  const TDecodeSummary& s = decoder.Summary();
+  if (O.Json) {
+    j.EndArray();
+    j.Key("software_version");
+    if (decoder.Version() > 0)
+      j.Integer(decoder.Version());
+    else
+      j.Null();
+    j.Key("warnings");
+    j.BeginArray();
+    for (const std::string& w : warnings)
+      j.String(w);
+    j.EndArray();
+    j.Key("summary");
+    j.BeginObject();
+    j.Member("frames", s.Frames);
+    for (int f = 0; f < tfFlagCount; ++f)
+      j.Member(TraceFlagKey(static_cast<TTraceFlag>(f)), s.Flags[f]);
+    j.Member("lines_not_understood", s.Warnings);
+    j.EndObject();
+    j.EndObject();
+    out = j.Text();
+  } else {
+    for (const std::string& w : warnings)
+      Ui.Note(w, TMsgDlgType::mtWarning);
+    if (s.Warnings > ShownWarnings)
+      Ui.Note(std::to_string(s.Warnings - ShownWarnings) + " more lines not understood",
+              TMsgDlgType::mtWarning);
+    out += SummaryText(s);
+  }
+  std::fputs(out.c_str(), Out);
+  std::fflush(Out);
+  return ExitOk;
+}
+
+}  // namespace zo

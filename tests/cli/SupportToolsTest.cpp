@@ -1,0 +1,106 @@
+// The support tools of zocfg end to end: settings as text, diff and decode, against zo-sim.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "settings/SettingTexts.h"
+#include "settings/SettingsTextFile.h"
+
+#include "tests/cli/ZocfgFixture.h"
+
+namespace zo::test {
+namespace {
+
+TEST_F(ZocfgEndToEnd, ReadTextIsAcceptedByWriteAndABadLineSendsNothing) {
+  SimProcess sim(folder_, {"--device", "1711104", "--traffic"});
+  const std::string text = folder_.File("van.txt"), trace = folder_.File("trace.txt");
+  RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--text", text, "--trace", trace});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+
+  // The trace of the whole read decodes with names and values, and without flags.
+  r = Zocfg(folder_, {"decode", trace});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  for (const char* part :
+       {"adapter answer 'V': DL2 firmware 1130118, mode ZOBus",
+        "software version 1711104 (Corvane Multi 230Vac 24H)", "read $2110 (Absorption voltage)",
+        ": Absorption voltage = 28.80 V", "echo of the PC's frame",
+        "; 0 checksum failures, 0 unmatched replies, 0 repeated requests, 0 short hold-offs, 0 "
+        "late replies, 0 stray byte runs; 0 lines not understood\n"})
+    EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+  r = Zocfg(folder_, {"decode", trace, "--json"});
+  EXPECT_TRUE(Contains(r.Out, "\"software_version\": 1711104,")) << r.Out;
+  EXPECT_TRUE(Contains(r.Out, "\"late_replies\": 0,")) << r.Out;
+  std::string data = ReadFile(text);
+  for (const char* part :
+       {"Device type = Corvane Multi 230Vac 24H\n", "Software version = 1711104\n",
+        "Absorption voltage = 28.80 V\n", "Charger = on\n"})
+    EXPECT_TRUE(Contains(data, part)) << part << "\n" << data;
+
+  data.replace(data.find("28.80 V"), 7, "29.60 V");
+  WriteFile(text, data);
+  r = Zocfg(folder_, {"write", "--port", sim.Path(), text, "--dry-run"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "Changes:\n  Absorption voltage: 28.80 V -> 29.60 V\nDry run: nothing was sent.\n");
+
+  // The device against the edited text, as diff sees it.
+  r = Zocfg(folder_, {"diff", "--port", sim.Path(), text, "--json"});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"first\": \"28.80 V\",\n      \"second\": \"29.60 V\"")) << r.Out;
+
+  WriteFile(text, data + "Float voltage = 27.6 A\n");
+  r = Zocfg(folder_, {"write", "--port", sim.Path(), text});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "line ")) << r.Err;
+  EXPECT_EQ(sim.Stop().count("frames 0B"), 0u);
+}
+
+TEST_F(ZocfgEndToEnd, DiffOfFilesAndDefaultsOnEveryVersion) {
+  std::set<std::int32_t> done;
+  for (const auto& record : BuiltInVersionRecords()) {
+    if (!done.insert(record[0]).second) continue;
+    const std::string v = std::to_string(record[0]);
+    ASSERT_TRUE(SelectVersion(record[0]));
+    std::string name, message;
+    GetDeviceTypeName(name);
+    SetDefaults();
+    const std::string defaults = SaveModel(v + ".zsf");
+    const std::int32_t time = SettingTable[SettingAbsorptionTime].Value;
+    SetFlag(FlagStorageMode, false);
+    SettingTable[SettingAbsorptionTime].Value = time + 1;
+    const std::string changed = folder_.File(v + ".txt");
+    SaveSettingsText(changed, message);
+
+    RunResult r = Zocfg(folder_, {"diff", defaults, "--defaults", "--version", v});
+    EXPECT_EQ(r.Status, 0) << v << r.Out << r.Err;
+    EXPECT_EQ(r.Out, "") << v;
+    const auto changes = [&](bool Forward) {
+      const std::string a = QuantityText(SettingAbsorptionTime, time),
+                        b = QuantityText(SettingAbsorptionTime, time + 1);
+      std::string text = "Absorption time: " + (Forward ? a + " -> " + b : b + " -> " + a) + "\n";
+      if (CurrentVersion->Items(FlagStorageMode) != -1)
+        text += Forward ? "Storage mode: on -> off\n" : "Storage mode: off -> on\n";
+      return text;
+    };
+    // The .zsf names no version: the text's applies to both.
+    r = Zocfg(folder_, {"diff", defaults, changed});
+    EXPECT_EQ(r.Status, 1) << v << r.Err;
+    EXPECT_EQ(r.Out, changes(true)) << v;
+    r = Zocfg(folder_, {"diff", changed, "--defaults"});
+    EXPECT_EQ(r.Status, 1) << v << r.Err;
+    EXPECT_EQ(r.Out, changes(false)) << v;
+  }
+
+  const std::string zsf = folder_.File("1711104.zsf");
+  EXPECT_EQ(Zocfg(folder_, {"diff", zsf, zsf}).Status, 2);  // no version anywhere
+  EXPECT_EQ(Zocfg(folder_, {"diff", zsf, folder_.File("missing.zsf")}).Status, 3);
+  WriteFile(folder_.File("bad.txt"), "Absorption voltage = 28.80 V\nColour = red\n");
+  const RunResult r = Zocfg(folder_, {"diff", folder_.File("bad.txt"), "--defaults"});
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_TRUE(Contains(r.Err, "line 2: unknown setting \"Colour\"")) << r.Err;
+}
+
+}  // namespace
+}  // namespace zo::test

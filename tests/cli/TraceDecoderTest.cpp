@@ -1,0 +1,157 @@
+// Decoding traces: a DL2 trace with one planted fault of each kind flags each once and nothing
+// else; a DL1 trace recorded from the simulated DL1 on the virtual clock decodes to requests,
+// echoes and replies without flags.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "adapter/DlxTools.h"
+#include "cli/TraceDecoder.h"
+#include "drivers/Bustools.h"
+#include "serial/TraceBackend.h"
+#include "tests/sim/VirtualRig.h"
+
+namespace zo::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct TDecoded {
+  std::vector<TDecodedFrame> Frames;
+  std::vector<std::string> Warnings;
+  TDecodeSummary Summary;
+
+  const TDecodedFrame* Find(const std::string& Meaning) const {
+    for (const TDecodedFrame& f : Frames)
+      if (f.Meaning.find(Meaning) != std::string::npos) return &f;
+    return nullptr;
+  }
+};
+
+TDecoded Decode(const std::string& Trace) {
+  TDecoded d;
+  TTraceDecoder decoder([&](const TDecodedFrame& F) { d.Frames.push_back(F); },
+                        [&](const std::string& W) { d.Warnings.push_back(W); });
+  decoder.Text(Trace);
+  d.Summary = decoder.Summary();
+  return d;
+}
+
+// The trace lines of the bytes of one write or of received bytes, as the trace backend writes
+// them at 2400 baud.
+std::string Lines(double Ms, const char* Direction, const Bytes& Frame) {
+  std::string text;
+  for (std::uint8_t b : Frame) {
+    char line[80];
+    std::snprintf(line, sizeof line, "%12.3f %-4s %02X  2400 8N1\n", Ms, Direction, b);
+    text += line;
+  }
+  return text;
+}
+
+Bytes Request(std::uint8_t Seq, std::uint8_t Low) {
+  return BuildDL2AddressedRequest(0, 7, Low, 0x21, Seq);
+}
+
+Bytes Reply(std::uint8_t Seq, std::uint8_t Low) {
+  Bytes f{5, 0, Seq, 0x84, Low, 0x0B};
+  unsigned sum = 0;
+  for (std::uint8_t b : f)
+    sum += b;
+  f.push_back(static_cast<std::uint8_t>(-sum));
+  return f;
+}
+
+TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
+  std::string t = "       0.000 open /dev/pts/3\n" + Lines(10, "PC>", {2, 0xFF, 0x56, 0xA9}) +
+                  Lines(160, "<DEV", {6, 0xFF, 0x56, 0x86, 0x3E, 0x11, 0x00, 0xD0});
+  t += Lines(400, "PC>", Request(1, 0x10)) + Lines(435, "<DEV", Request(1, 0x10)) +
+       Lines(465, "<DEV", Reply(1, 0x40));
+  t += Lines(468, "PC>", Request(2, 0x12)) + Lines(503, "<DEV", Request(2, 0x12));    // hold-off
+  t += "garbage\n";                                                                   // warning
+  t += Lines(1010, "PC>", Request(3, 0x12)) + Lines(1045, "<DEV", Request(3, 0x12));  // repeated
+  t += Lines(1600, "<DEV", Reply(3, 0x12));                                           // late
+  t += Lines(1650, "<DEV", Reply(2, 0x12));                                           // unmatched
+  Bytes bad = Reply(4, 0x20);
+  bad[4] ^= 0x01;
+  t += Lines(1900, "<DEV", bad);     // checksum
+  t += Lines(2100, "<DEV", {0x7F});  // stray
+  t += "    2200.000 PC> 0\n";       // warning
+  t += Lines(2400, "PC>", Request(5, 0x14)) + Lines(2435, "<DEV", Request(5, 0x14));
+  t += "    2500.000 <DEV 05  2400\n";  // warning: the line ends within the settings
+
+  const TDecoded d = Decode(t);
+  for (int f = 0; f < tfFlagCount; ++f)
+    EXPECT_EQ(d.Summary.Flags[f], 1) << TraceFlagKey(static_cast<TTraceFlag>(f));
+  EXPECT_EQ(d.Warnings,
+            (std::vector<std::string>{"line 49: no time stamp",
+                                      "line 86: a byte that is not two hexadecimal digits",
+                                      "line 101: unknown line settings"}));
+
+  const auto flags = [&](const std::string& Meaning) {
+    const TDecodedFrame* f = d.Find(Meaning);
+    return f == nullptr ? std::vector<std::string>{"(missing)"} : f->Flags;
+  };
+  EXPECT_EQ(flags("DL2 firmware 1130118, mode ZOBus"), std::vector<std::string>{});
+  EXPECT_EQ(flags("request #1 to device 0: read $2110"), std::vector<std::string>{});
+  EXPECT_EQ(flags("reply #1 from device 0: reply $84 $0B40"), std::vector<std::string>{});
+  EXPECT_EQ(flags("request #2"),
+            std::vector<std::string>{"hold-off too short: 3 ms, at least 10 ms"});
+  EXPECT_EQ(flags("request #3"),
+            std::vector<std::string>{"repeated request: the previous one got no reply"});
+  EXPECT_EQ(flags("reply #3"), std::vector<std::string>{"late reply: 590 ms"});
+  EXPECT_EQ(flags("reply #2"),
+            std::vector<std::string>{"unmatched reply: the last request was #3"});
+  EXPECT_EQ(flags("frame dropped by the driver"), std::vector<std::string>{"checksum failure"});
+  EXPECT_EQ(flags("bytes outside any frame"), std::vector<std::string>{"bytes outside any frame"});
+  EXPECT_EQ(flags("request #5"), std::vector<std::string>{});
+  EXPECT_EQ(d.Frames.front().Meaning, "open /dev/pts/3");
+}
+
+TEST(TraceDecoder, ATraceOfTheSimulatedDL1DecodesWithoutFlags) {
+  VirtualRig rig({.Adapter = TRigAdapter::DL1});
+  char path[] = "/tmp/zo-dl1-trace-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  auto* port = new TRS232o;
+  ASSERT_TRUE(port->OpenBackend(
+      std::make_unique<TTraceBackend>(rig.LinePtr()->OpenPortSide(), ::fdopen(fd, "w")),
+      rig.PortNumber(), 1200, 'N', 1024, 1024));
+  TBusDriver* driver = DetectInterface(port, true, nullptr, 0);
+  ASSERT_NE(driver, nullptr);
+  EXPECT_EQ(ReadSoftwareVersion(*driver), 1711104);
+  TBusFrame read{7, 0x10, 0x21, 0xFF};
+  EXPECT_TRUE(driver->Request(read));
+  driver->SafeTerminate(true, true, true);  // closes the port and with it the trace
+
+  std::string trace;
+  if (std::FILE* f = std::fopen(path, "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+      trace.append(buffer, n);
+    std::fclose(f);
+  }
+  ::unlink(path);
+
+  const TDecoded d = Decode(trace);
+  std::string decoded;
+  for (const TDecodedFrame& f : d.Frames) {
+    decoded += std::to_string(f.LineNumber) + " " + f.Meaning;
+    for (const std::string& flag : f.Flags)
+      decoded += " [" + flag + "]";
+    decoded += "\n";
+  }
+  EXPECT_EQ(d.Warnings, std::vector<std::string>{});
+  for (int f = 0; f < tfFlagCount; ++f)
+    EXPECT_EQ(d.Summary.Flags[f], 0) << TraceFlagKey(static_cast<TTraceFlag>(f)) << "\n" << decoded;
+  for (const char* meaning :
+       {"request: read software version, low word", "request: read software version, high word",
+        "software version 1711104", "request: read $2110", "echo of the PC's frame"})
+    EXPECT_NE(d.Find(meaning), nullptr) << meaning << "\n" << decoded;
+}
+
+}  // namespace
+}  // namespace zo::test
