@@ -14,6 +14,7 @@
 #include "cli/SendSettings.h"
 #include "cli/Session.h"
 #include "data/CarriedFirmware.h"
+#include "serial/TraceBackend.h"
 #include "settings/AtomicFile.h"
 #include "settings/SettingTexts.h"
 #include "settings/Settings.h"
