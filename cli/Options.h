@@ -32,6 +32,8 @@ struct TOptions {
   std::string File;            // write FILE
   bool DryRun = false;         // write --dry-run
   std::int32_t Count = 0;      // monitor --count N; 0 runs until stopped
+  std::string Csv;             // monitor --csv FILE ("-": standard output)
+  bool ExitOnLoss = false;     // monitor --exit-on-loss
 };
 
 // Where --port leads: a port number (1 to 255, mapped as the window maps it, ZO_COM<n>

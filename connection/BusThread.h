@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include "connection/LiveHistory.h"
 #include "drivers/ExtendedBusdrv.h"
 #include "serial/RS232o.h"
 #include "settings/Settings.h"
@@ -72,6 +73,10 @@ class TBusThread : public TSafeThread {
 
   TBusState State() const;
 
+  // Every monitor read, each polling cycle's end and every pass that cannot poll go to `History`
+  // as well (null: nowhere). The history must outlive the thread.
+  void SetLiveHistory(TLiveHistory* History) { live_history_.store(History); }
+
  protected:
   void Execute() override;
 
@@ -91,6 +96,7 @@ class TBusThread : public TSafeThread {
   std::atomic<std::int32_t> overruled_version_{-1};
   std::unique_ptr<TRS232o> port_;
   std::atomic<TBusDriver*> driver_{nullptr};
+  std::atomic<TLiveHistory*> live_history_{nullptr};
 
   // The two handshake flags change together under this lock, so the thread can never have read
   // "no pause requested" while the window already sees a stale acknowledgement.
