@@ -52,7 +52,25 @@ int LiveValueIndex(const std::string& LabelName) {
 
 TLiveHistory::TLiveHistory(TimePoint Start, std::chrono::system_clock::time_point WallStart,
                            Duration Span)
-    : start_(Start), wall_start_(WallStart), span_(Span), last_row_(Start) {}
+    : start_(Start), wall_start_(WallStart), span_(Span), base_(Start), last_row_(Start) {}
+
+std::uint32_t TLiveHistory::Stored(TimePoint At) {
+  using std::chrono::milliseconds;
+  if (At < base_) At = base_;  // the clock is monotonic: only a caller's own times go back
+  // An offset must stay far below 2^32 ms (49 days): move the base to the oldest sample held.
+  if (At - base_ > std::chrono::hours(24 * 40)) {
+    TimePoint oldest = At;
+    for (const auto& samples : samples_)
+      if (!samples.empty()) oldest = std::min(oldest, TimeOf(samples.front()));
+    const auto shift = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<milliseconds>(oldest - base_).count());
+    for (auto& samples : samples_)
+      for (TStored& s : samples)
+        s.Ms -= shift;
+    base_ += milliseconds(shift);
+  }
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<milliseconds>(At - base_).count());
+}
 
 void TLiveHistory::ValueRead(const std::string& LabelName, bool Ok, const std::string& Text,
                              TimePoint At) {
@@ -62,7 +80,7 @@ void TLiveHistory::ValueRead(const std::string& LabelName, bool Ok, const std::s
   if (Ok && !PlainNumber(Text, value)) Ok = false;
   std::lock_guard<std::mutex> lock(mutex_);
   Drop(At);
-  samples_[static_cast<std::size_t>(index)].push_back({At, Ok ? value : Gap});
+  samples_[static_cast<std::size_t>(index)].push_back({Stored(At), Ok ? value : Gap});
   current_[static_cast<std::size_t>(index)] = Ok ? Text : std::string();
   current_used_ = true;
   ++revision_;
@@ -92,7 +110,7 @@ void TLiveHistory::CompleteRow(TimePoint At) {
 
 void TLiveHistory::Drop(TimePoint At) {
   for (auto& samples : samples_)
-    while (!samples.empty() && At - samples.front().Time > span_)
+    while (!samples.empty() && At - TimeOf(samples.front()) > span_)
       samples.pop_front();
 }
 
@@ -109,10 +127,12 @@ void TLiveHistory::Samples(int Index, TimePoint From, std::size_t MaxPoints,
   std::lock_guard<std::mutex> lock(mutex_);
   const auto& samples = samples_[static_cast<std::size_t>(Index)];
   const auto first = std::partition_point(samples.begin(), samples.end(),
-                                          [&](const TLiveSample& s) { return s.Time < From; });
+                                          [&](const TStored& s) { return TimeOf(s) < From; });
   const std::size_t count = static_cast<std::size_t>(samples.end() - first);
   if (MaxPoints == 0 || count <= MaxPoints) {
-    Out.assign(first, samples.end());
+    Out.reserve(count);
+    for (auto it = first; it != samples.end(); ++it)
+      Out.push_back({TimeOf(*it), it->Value});
     return;
   }
   // Up to three points per bucket (smallest, largest, first gap), so buckets of a third.
@@ -133,7 +153,8 @@ void TLiveHistory::Samples(int Index, TimePoint From, std::size_t MaxPoints,
     std::array<decltype(low), 3> picked{low, high, gap};
     std::sort(picked.begin(), picked.end());
     for (std::size_t i = 0; i < picked.size(); ++i)
-      if (picked[i] != end && (i == 0 || picked[i] != picked[i - 1])) Out.push_back(*picked[i]);
+      if (picked[i] != end && (i == 0 || picked[i] != picked[i - 1]))
+        Out.push_back({TimeOf(*picked[i]), picked[i]->Value});
   }
 }
 
@@ -149,7 +170,7 @@ TimePoint TLiveHistory::Oldest() const {
   std::lock_guard<std::mutex> lock(mutex_);
   TimePoint oldest = TimePoint::max();
   for (const auto& samples : samples_)
-    if (!samples.empty()) oldest = std::min(oldest, samples.front().Time);
+    if (!samples.empty()) oldest = std::min(oldest, TimeOf(samples.front()));
   return oldest == TimePoint::max() ? start_ : oldest;
 }
 

@@ -44,8 +44,8 @@ const std::array<TLiveValueInfo, LiveValueCount>& LiveValues();
 int LiveValueIndex(const std::string& LabelName);
 
 struct TLiveSample {
-  TimePoint Time;
-  float Value;  // NaN: the read failed
+  TimePoint Time;  // to the millisecond
+  float Value;     // NaN: the read failed
 };
 
 struct TLiveRow {
@@ -99,14 +99,22 @@ class TLiveHistory {
   std::vector<TLiveRow> RowsAfter(std::uint64_t& Next, std::uint64_t* Skipped = nullptr) const;
 
  private:
+  // Samples are kept in 8 bytes: milliseconds after base_ and the value.
+  struct TStored {
+    std::uint32_t Ms;
+    float Value;
+  };
   void CompleteRow(TimePoint At);
   void Drop(TimePoint At);
+  std::uint32_t Stored(TimePoint At);
+  TimePoint TimeOf(const TStored& S) const { return base_ + std::chrono::milliseconds(S.Ms); }
 
   mutable std::mutex mutex_;
   const TimePoint start_;
   const std::chrono::system_clock::time_point wall_start_;
   const Duration span_;
-  std::array<std::deque<TLiveSample>, LiveValueCount> samples_;
+  TimePoint base_;  // moves on (every sample rewritten) before the offsets could overflow
+  std::array<std::deque<TStored>, LiveValueCount> samples_;
   std::array<std::string, LiveValueCount> current_;
   bool current_used_ = false;
   TimePoint last_row_;

@@ -97,8 +97,10 @@ TLiveChartForm::TLiveChartForm(std::shared_ptr<TLiveHistory> History, QWidget* P
     values->addWidget(box);
   }
   values->addSpacing(12);
-  values->addWidget(new QLabel(QStringLiteral("Time span:"), this));
+  auto* span_label = new QLabel(QStringLiteral("Time &span:"), this);
+  values->addWidget(span_label);
   SpanComboBox = new QComboBox(this);
+  span_label->setBuddy(SpanComboBox);
   SpanComboBox->setObjectName(QStringLiteral("SpanComboBox"));
   for (const TSpan& span : Spans)
     SpanComboBox->addItem(QString::fromLatin1(span.Caption), span.Minutes);

@@ -74,5 +74,21 @@ TEST(LiveHistory, KeepsADayAndDrawsALongSpanWithItsExtremesAndGaps) {
   EXPECT_EQ(idle[1].Values, (std::array<std::string, LiveValueCount>{}));
 }
 
+// Weeks of polling: the times held stay exact after the offsets of the samples were moved on.
+TEST(LiveHistory, TimesStayExactAfterWeeks) {
+  const TimePoint start{};
+  TLiveHistory history(start);
+  const TimePoint times[] = {start + hours(24 * 41), start + hours(24 * 41) + milliseconds(1),
+                             start + hours(24 * 60) + milliseconds(7)};
+  for (const TimePoint at : times)
+    history.ValueRead("UBatStatusLabel", true, "27.1", at);
+  std::vector<TLiveSample> samples;
+  history.Samples(4, start, 0, samples);
+  ASSERT_EQ(samples.size(), 1u);  // a day is kept
+  EXPECT_EQ(samples[0].Time, times[2]);
+  history.Samples(4, times[2] - hours(24), 0, samples);
+  EXPECT_EQ(samples.size(), 1u);
+}
+
 }  // namespace
 }  // namespace zo
