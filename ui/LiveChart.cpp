@@ -49,7 +49,9 @@ void FitAxis(QValueAxis* Axis, double Low, double High, bool Any) {
     return;
   }
   const double room = std::max((High - Low) * 0.05, 0.5);
-  Axis->setRange(std::floor(Low - room), std::ceil(High + room));
+  // Values that are all positive keep the axis at or above zero.
+  const double low = Low >= 0 ? std::max(0.0, Low - room) : Low - room;
+  Axis->setRange(std::floor(low), std::ceil(High + room));
   Axis->applyNiceNumbers();
 }
 
@@ -85,6 +87,10 @@ TLiveChartForm::TLiveChartForm(std::shared_ptr<TLiveHistory> History, QWidget* P
     const TLiveValueInfo& info = LiveValues()[static_cast<std::size_t>(i)];
     // The first piece of each line takes the chart theme's colour for it; later pieces copy it.
     QLineSeries* first = Piece(i, 0);
+    // The theme has fewer colours than there are values: a repeated one is made darker.
+    for (int k = 0; k < i; ++k)
+      if (pieces_[static_cast<std::size_t>(k)].front()->color() == first->color())
+        first->setColor(first->color().darker(170));
     auto* box = new QCheckBox(QString::fromLatin1(info.Name) + " (" + info.Unit + ")", this);
     box->setObjectName(QString::fromLatin1(info.Name).remove(' ') + "ShowCheckBox");
     box->setIcon(Swatch(first->color()));
