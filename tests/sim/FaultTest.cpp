@@ -215,6 +215,16 @@ class RecordingLabel final : public TValueLabel {
   TSetting* setting_;
 };
 
+// A recording label bound to each monitor entry.
+std::vector<std::unique_ptr<RecordingLabel>> BindRecordingLabels() {
+  std::vector<std::unique_ptr<RecordingLabel>> labels;
+  for (auto& entry : MonitorList) {
+    labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
+    entry->ValueLabel = labels.back().get();
+  }
+  return labels;
+}
+
 // The bus thread on the rig's port, as the window runs it: created at start, the port chosen
 // through the pause handshake, stopped with SafeTerminate.
 class BusUnderTest {
@@ -304,11 +314,7 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
     SetKnownMonitorValues(rig.Device());
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
-    std::vector<std::unique_ptr<RecordingLabel>> labels;
-    for (auto& entry : MonitorList) {
-      labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
-      entry->ValueLabel = labels.back().get();
-    }
+    std::vector<std::unique_ptr<RecordingLabel>> labels = BindRecordingLabels();
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
     const int reps = FaultRepetitions();
@@ -595,11 +601,7 @@ TEST(LiveRecording, HoldsWhatTheStatusPanelShowsWithGapsWhereReadsFailed) {
   VirtualRig rig;
   SettingsModel model;
   ASSERT_TRUE(SelectVersion(kVersion));
-  std::vector<std::unique_ptr<RecordingLabel>> labels;
-  for (auto& entry : MonitorList) {
-    labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
-    entry->ValueLabel = labels.back().get();
-  }
+  std::vector<std::unique_ptr<RecordingLabel>> labels = BindRecordingLabels();
   TLiveHistory history;  // outlives the bus thread
   BusUnderTest bus(rig);
   ASSERT_TRUE(bus.WaitConnected());
