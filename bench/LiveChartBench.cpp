@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     delete chart;
 
     std::printf(
-        "ROW|live chart: extra CPU (24 h held, 1 h shown)|%.2f|%%|%s platform, %.0f s, "
+        "ROW|live chart: extra CPU (24 h, 1 h shown)|%.2f|%%|%s platform, %.0f s, "
         "%zu points per line, recording|< 1 %% of one core\n",
         share, qPrintable(QApplication::platformName()), wall, shown);
     std::printf("ROW|live values: extra memory (24 h held)|%.1f|MB|%ld cycles of 7 values|-\n",

@@ -259,14 +259,6 @@ std::vector<QPointF> TLiveChartForm::Points(int Index) const {
   return points;
 }
 
-int TLiveChartForm::Pieces(int Index) const {
-  int pieces = 0;
-  for (int n = 0; n < used_pieces_[static_cast<std::size_t>(Index)]; ++n)
-    if (pieces_[static_cast<std::size_t>(Index)][static_cast<std::size_t>(n)]->count() > 0)
-      ++pieces;
-  return pieces;
-}
-
 void TLiveChartForm::RecordClick() {
   if (Recording()) {
     WritePendingRows();

@@ -60,8 +60,6 @@ class TLiveChartForm final : public QWidget {
   // The points value `Index` shows now, every line piece in time order (x: milliseconds since
   // the epoch).
   std::vector<QPointF> Points(int Index) const;
-  // How many line pieces value `Index` is drawn in (one more than its gaps in view).
-  int Pieces(int Index) const;
 
   QComboBox* SpanComboBox;
   QPushButton* PauseButton;
