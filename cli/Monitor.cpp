@@ -135,7 +135,22 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
           return history->RowCount() > next || (s.Bus().EffectiveVersion() != version) != lost;
         },
         500);
-    if (Interrupted()) break;
+    // Rows that arrived are written first, also when the monitor ends now.
+    for (const TLiveRow& row : history->RowsAfter(next)) {
+      if (O.Count > 0 && rows >= O.Count) break;
+      ++rows;
+      if (csv.IsOpen() && !csv.Write(row, *history)) {
+        Ui.Note(csv.Error(), TMsgDlgType::mtError);
+        Ui.Context(std::to_string(rows - 1) + " rows were written before.");
+        result = ExitFile;
+        break;
+      }
+      if (O.Json)
+        JsonRow(json, *history, row, shown);
+      else if (!csv_to_out)
+        Print(Out, LineText(*history, row, shown));
+    }
+    if (result != ExitOk || Interrupted()) break;
     const std::int32_t now_version = s.Bus().EffectiveVersion();
     if (now_version >= 0 && now_version != version) {
       // Another device answers: the monitor's quantities are not its quantities.
@@ -159,20 +174,6 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
             TMsgDlgType::mtWarning);
       else
         Ui.Note("The target answers again.", TMsgDlgType::mtInformation);
-    }
-    for (const TLiveRow& row : history->RowsAfter(next)) {
-      if (O.Count > 0 && rows >= O.Count) break;
-      ++rows;
-      if (csv.IsOpen() && !csv.Write(row, *history)) {
-        Ui.Note(csv.Error(), TMsgDlgType::mtError);
-        Ui.Context(std::to_string(rows - 1) + " rows were written before.");
-        result = ExitFile;
-        break;
-      }
-      if (O.Json)
-        JsonRow(json, *history, row, shown);
-      else if (!csv_to_out)
-        Print(Out, LineText(*history, row, shown));
     }
   }
   if (!csv.Close() && result == ExitOk) {
