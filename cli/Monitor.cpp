@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
 #include "connection/LiveCsv.h"
 #include "connection/LiveHistory.h"
 #include "settings/Settings.h"
@@ -150,7 +151,7 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
       else if (!csv_to_out)
         Print(Out, LineText(*history, row, shown));
     }
-    if (result != ExitOk || Interrupted()) break;
+    if (result != ExitOk || StopRequested()) break;
     const std::int32_t now_version = s.Bus().EffectiveVersion();
     if (now_version >= 0 && now_version != version) {
       // Another device answers: the monitor's quantities are not its quantities.
@@ -176,6 +177,8 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
         Ui.Note("The target answers again.", TMsgDlgType::mtInformation);
     }
   }
+  // Ctrl+C ends the monitor normally; a trace that could not be written does not.
+  if (result == ExitOk && StopRequested() && !Interrupted()) result = s.Stopped("");
   if (!csv.Close() && result == ExitOk) {
     Ui.Note(csv.Error(), TMsgDlgType::mtError);
     result = ExitFile;

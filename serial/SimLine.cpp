@@ -138,6 +138,7 @@ struct SimLine::State {
   bool PortBreak = false;
   bool Plugged = true;
   bool BusMode = false;
+  bool RtsKeysTransmitter = false;
   double Corruption = 0.0;
   std::vector<SimLine::TCorruption> Corruptions;
   std::mt19937 Random;
@@ -198,8 +199,10 @@ struct SimLine::State {
       other_tx.Queue.pop_front();
     const std::int32_t baud = Rx[Side].Line.BaudRate;
     const bool port_reachable = PortOpen && Plugged;
-    const bool to_other = Side == kPort ? Plugged : port_reachable;
-    const bool to_self = BusMode && (Side == kPeer || port_reachable);
+    const bool keyed_off =
+        Side == kPort && BusMode && RtsKeysTransmitter && !Rx[kPort].Line.RtsEnabled;
+    const bool to_other = !keyed_off && (Side == kPort ? Plugged : port_reachable);
+    const bool to_self = !keyed_off && BusMode && (Side == kPeer || port_reachable);
     for (int i = 0; i < Count; ++i) {
       auto w = std::make_shared<TWire>();
       w->Core = std::make_shared<TWireCore>();
@@ -214,7 +217,7 @@ struct SimLine::State {
       w->End = w->Start + ByteTime(baud, Parity);
       tx.LastEnd = w->End;
       tx.Queue.push_back(w);
-      if (BusMode) {
+      if (BusMode && !keyed_off) {
         for (const TWireRef& o : other_tx.Queue) {
           if (o->Core->Cancelled || o->Start >= w->End || w->Start >= o->End) continue;
           w->Collisions.push_back(o->Core);
@@ -374,6 +377,11 @@ class SimPortSide final : public SerialBackend {
   bool SetDtr(bool Asserted) override { return SetModemLine(&TLineSettings::DtrEnabled, Asserted); }
 
   std::string Describe() const override { return "simulated line " + line_->Name(); }
+
+  bool Vanished() const override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    return !s_.PortAlive(generation_);
+  }
 
  private:
   bool SetModemLine(bool TLineSettings::*Field, bool Asserted) {
@@ -540,6 +548,11 @@ void SimLine::Wake() {
 void SimLine::SetBusMode(bool On) {
   std::lock_guard<std::mutex> lock(state_->Mutex);
   state_->BusMode = On;
+}
+
+void SimLine::SetRtsKeysTransmitter(bool On) {
+  std::lock_guard<std::mutex> lock(state_->Mutex);
+  state_->RtsKeysTransmitter = On;
 }
 
 void SimLine::Unplug() {
