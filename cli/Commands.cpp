@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "adapter/Textlogger.h"
+#include "cli/CommandSupport.h"
 #include "cli/Json.h"
+#include "cli/Monitor.h"
 #include "cli/Outcome.h"
 #include "cli/SendSettings.h"
 #include "cli/Session.h"
@@ -23,9 +25,7 @@
 
 namespace zo {
 
-namespace {
-
-// ---- output helpers ----
+// ---- output helpers (shared with the commands of their own files: CommandSupport.h) ----
 
 void Print(std::FILE* Out, const std::string& Text) {
   std::fputs(Text.c_str(), Out);
@@ -90,13 +90,14 @@ std::string TargetLines(const TSession& S) {
   return out;
 }
 
-// Opens the session up to a connected target with every setting read; ExitOk or the failure.
 int Connect(TSession& S) {
   int status = S.LoadVersions();
   if (status == ExitOk) status = S.OpenAdapter();
   if (status == ExitOk) status = S.ConnectTarget();
   return status;
 }
+
+namespace {
 
 // ---- detect ----
 
@@ -425,174 +426,6 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   return ExitOk;
 }
 
-// ---- monitor ----
-
-// The window's status rows, in its order, and the monitor entries that feed them.
-struct TRow {
-  int Setting;
-  const char* Label;  // the monitor entry's label name
-  const char* Name;   // the row's caption
-  const char* Key;
-  const char* Unit;
-};
-
-constexpr TRow Rows[] = {
-    {SettingUMains, "UMainsStatusLabel", "UMains", "u_mains", "V"},
-    {SettingIMains, "IMainsStatusLabel", "IMains", "i_mains", "A"},
-    {SettingUInverter, "UInverterStatusLabel", "UInverter", "u_inverter", "V"},
-    {SettingIInverter, "IInverterStatusLabel", "IInverter", "i_inverter", "A"},
-    {SettingUdc, "UBatStatusLabel", "Udc", "u_dc", "V"},
-    {SettingUdcRipple, "UBatRippleStatusLabel", "Udc ripple", "u_dc_ripple", "V"},
-    {SettingIdc, "IBatStatusLabel", "Idc", "i_dc", "A"},
-};
-
-class TMonitorLine;
-
-// One status row: the bus thread's label updates arrive here, on the main thread.
-class TRowLabel final : public TValueLabel {
- public:
-  TRowLabel(const TRow& Row, TMonitorLine& Line) : Row(Row), line_(Line) {}
-  void SetCaption(const std::string& Text) override;
-
-  const TRow& Row;
-  std::string Text = "- - -";
-  bool Fresh = false;
-
- private:
-  TMonitorLine& line_;
-};
-
-// Collects one polling cycle: a line is complete when every row has a new value, or when a row
-// gets its second value (a read of another row failed in this cycle).
-class TMonitorLine {
- public:
-  TMonitorLine(std::FILE* Out, bool Json) : out_(Out), json_(Json), start_(Now()) {}
-
-  void Add(const TRow& Row) { labels_.push_back(std::make_unique<TRowLabel>(Row, *this)); }
-  std::vector<std::unique_ptr<TRowLabel>>& Labels() { return labels_; }
-
-  void BeforeUpdate(TRowLabel& Label) {
-    if (Label.Fresh) Emit();
-  }
-  void AfterUpdate() {
-    for (const auto& l : labels_)
-      if (!l->Fresh) return;
-    Emit();
-  }
-  int Cycles() const { return cycles_; }
-
-  void WriteJson(TJsonWriter& J) const {
-    J.Key("cycles");
-    J.BeginArray();
-    for (const auto& c : json_cycles_) {
-      J.BeginObject();
-      J.Key("time_s");
-      J.NumberText(c.first);
-      J.Key("values");
-      J.BeginObject();
-      for (std::size_t i = 0; i < labels_.size(); ++i) {
-        J.Key(labels_[i]->Row.Key);
-        J.BeginObject();
-        J.Key("value");
-        J.NumberText(c.second[i]);
-        J.Member("unit", labels_[i]->Row.Unit);
-        J.EndObject();
-      }
-      J.EndObject();
-      J.EndObject();
-    }
-    J.EndArray();
-  }
-
- private:
-  void Emit() {
-    char time[32];
-    std::snprintf(time, sizeof time, "%.1f", MillisecondsBetween(start_, Now()) / 1000.0);
-    ++cycles_;
-    if (json_) {
-      std::vector<std::string> values;
-      for (const auto& l : labels_)
-        values.push_back(l->Text);
-      json_cycles_.emplace_back(time, values);
-    } else {
-      std::string line =
-          std::string(8 - std::min<std::size_t>(8, std::strlen(time)), ' ') + time + " s ";
-      for (const auto& l : labels_)
-        line += " " + std::string(l->Row.Name) + " " + l->Text + " " + l->Row.Unit + " ";
-      while (line.back() == ' ')
-        line.pop_back();
-      Print(out_, line + "\n");
-    }
-    for (const auto& l : labels_)
-      l->Fresh = false;
-  }
-
-  std::FILE* out_;
-  bool json_;
-  TimePoint start_;
-  int cycles_ = 0;
-  std::vector<std::unique_ptr<TRowLabel>> labels_;
-  std::vector<std::pair<std::string, std::vector<std::string>>> json_cycles_;
-};
-
-void TRowLabel::SetCaption(const std::string& NewText) {
-  line_.BeforeUpdate(*this);
-  Text = NewText;
-  Fresh = true;
-  line_.AfterUpdate();
-}
-
-int Monitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
-  TSession s(Ui, O);
-  const int status = Connect(s);
-  if (status != ExitOk) return status;
-
-  TMonitorLine line(Out, O.Json);
-  for (const TRow& row : Rows) {
-    // The window greys the mains rows of a device without charger.
-    const bool mains = row.Setting == SettingUMains || row.Setting == SettingIMains;
-    if (SettingTable[row.Setting].IsPresent() && (!mains || HasCharger())) line.Add(row);
-  }
-  if (line.Labels().empty()) {
-    Ui.Note("This device's version has no live values to show.", TMsgDlgType::mtInformation);
-    return ExitOk;
-  }
-  for (const auto& l : line.Labels())
-    BindMonitorLabel(l->Row.Label, l.get());
-  if (!O.Json) {
-    Print(Out, s.DeviceType() + " (software version " + std::to_string(s.TargetVersion()) +
-                   ") on " + s.PortName() + "\n");
-  }
-
-  const std::int32_t version = s.TargetVersion();
-  bool lost = false;
-  s.ReleaseBus();  // the bus thread polls the live values again
-  s.PumpUntil(
-      [&] {
-        lost = s.Bus().EffectiveVersion() != version;
-        return lost || (O.Count > 0 && line.Cycles() >= O.Count);
-      },
-      -1);
-  for (const auto& l : line.Labels())
-    BindMonitorLabel(l->Row.Label, nullptr);
-
-  if (O.Json) {
-    TJsonWriter j;
-    j.BeginObject();
-    j.Member("port", s.PortName());
-    JsonAdapter(j, s);
-    JsonTarget(j, s);
-    line.WriteJson(j);
-    j.EndObject();
-    Print(Out, j.Text());
-  }
-  if (lost) {
-    Ui.Note("The target was lost: more than ten reads failed.", TMsgDlgType::mtError);
-    return ExitCommunication;
-  }
-  return ExitOk;
-}
-
 // ---- update-firmware ----
 
 int UpdateFirmware(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
@@ -715,7 +548,7 @@ int Dispatch(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
     case TCommand::Write:
       return Write(Options, Ui, Out);
     case TCommand::Monitor:
-      return Monitor(Options, Ui, Out);
+      return RunMonitor(Options, Ui, Out);
     case TCommand::UpdateFirmware:
       return UpdateFirmware(Options, Ui, Out);
     case TCommand::Versions:

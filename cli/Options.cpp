@@ -41,13 +41,15 @@ bool Allows(TCommand Command, const std::string& Option) {
   if (Option == "--version" || Option == "--defaults") return Command == TCommand::Diff;
   if (Option == "--out" || Option == "--text") return Command == TCommand::Read;
   if (Option == "--dry-run" || Option == "--no-verify") return Command == TCommand::Write;
-  if (Option == "--count") return Command == TCommand::Monitor;
+  if (Option == "--count" || Option == "--csv" || Option == "--exit-on-loss")
+    return Command == TCommand::Monitor;
   return Option == "--trace" || Option == "--timeout" || Option == "--yes";
 }
 
 bool TakesValue(const std::string& Option) {
   return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
-         Option == "--count" || Option == "--text" || Option == "--version";
+         Option == "--count" || Option == "--text" || Option == "--version" ||
+         Option == "--csv";
 }
 
 // The sides of a diff (the device, files, the defaults) and the trace of a decode.
@@ -68,7 +70,7 @@ bool CheckFiles(const TOptions& Options, std::string& Error) {
 bool Known(const std::string& Option) {
   return TakesValue(Option) || Option == "--json" || Option == "--dry-run" ||
          Option == "--no-verify" || Option == "--yes" || Option == "--help" ||
-         Option == "--defaults";
+         Option == "--defaults" || Option == "--exit-on-loss";
 }
 
 }  // namespace
@@ -217,7 +219,19 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
       }
     } else if (g.Name == "--defaults") {
       Options.Defaults = true;
+    } else if (g.Name == "--csv") {
+      if (g.Value.empty()) {
+        Error = "--csv needs a file name (or - for standard output)";
+        return false;
+      }
+      Options.Csv = g.Value;
+    } else if (g.Name == "--exit-on-loss") {
+      Options.ExitOnLoss = true;
     }
+  }
+  if (Options.Json && Options.Csv == "-") {
+    Error = "--json and --csv - both need standard output";
+    return false;
   }
   if (Options.Command == TCommand::Diff || Options.Command == TCommand::Decode) {
     Options.Files = positional;
@@ -336,13 +350,19 @@ std::string HelpText(TCommand Command) {
              common;
     case TCommand::Monitor:
       return std::string(
-                 "Usage: zocfg monitor --port P [--count N] [--json]\n"
+                 "Usage: zocfg monitor --port P [--count N] [--json] [--csv FILE]\n"
+                 "                    [--exit-on-loss]\n"
                  "\n"
                  "Prints the live values (mains, inverter and DC voltages and currents, DC\n"
                  "ripple) as the device is polled, one line per polling cycle, until stopped\n"
-                 "with Ctrl+C or after N cycles.\n"
+                 "with Ctrl+C or after N cycles. When the target is lost, says so and goes on\n"
+                 "with empty values until it answers again.\n"
                  "  --count N         stop after N cycles\n"
                  "  --json            print the cycles as one JSON document at the end\n"
+                 "  --csv FILE        also record the cycles to FILE as comma-separated values\n"
+                 "                    (- : to standard output instead of the lines), each row\n"
+                 "                    flushed; a file that cannot be written gives status 3\n"
+                 "  --exit-on-loss    end with status 1 when the target is lost\n"
                  "\n") +
              common;
     case TCommand::UpdateFirmware:

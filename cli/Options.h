@@ -38,6 +38,8 @@ struct TOptions {
   std::vector<std::string> Files;  // diff FILE [FILE], decode TRACE
   std::int32_t Version = 0;        // diff --version V; 0 when not given
   bool Defaults = false;           // diff --defaults
+  std::string Csv;                 // monitor --csv FILE ("-": standard output)
+  bool ExitOnLoss = false;         // monitor --exit-on-loss
 };
 
 // Where --port leads: a port number (1 to 255, mapped as the window maps it, ZO_COM<n>

@@ -192,7 +192,9 @@ void TBusThread::Execute() {
       pause_acknowledged_ = pause_requested_;
       paused = pause_requested_;
     }
+    TLiveHistory* history = live_history_.load();
     if (paused) {
+      if (history) history->Idle(Now());
       Delay(20);
       continue;
     }
@@ -207,6 +209,7 @@ void TBusThread::Execute() {
     TBusDriver* driver = driver_.load();
     if (driver != nullptr) LogDriverScheduling(driver);
     if (driver == nullptr) {
+      if (history) history->Idle(Now());
       SafeSynchronize([this] { CreateDriver(); });
       if (driver_.load() == nullptr) Delay(100);
       continue;
@@ -214,12 +217,18 @@ void TBusThread::Execute() {
     if (detected_version_.load() < 0) {
       detected_version_.store(ReadSoftwareVersion(*driver));
       ErrorCount = 0;
+      if (history && detected_version_.load() < 0) history->Idle(Now());
       continue;
     }
     if (MonitorList != nullptr && MonitorIndex < static_cast<std::int32_t>(MonitorList->size())) {
       TSetting& setting = *(*MonitorList)[static_cast<std::size_t>(MonitorIndex)]->Setting;
       if (setting.IsPresent()) {
-        if (setting.ReadFrom(driver)) {
+        const bool read = setting.ReadFrom(driver);
+        if (history) {
+          const auto& entry = *(*MonitorList)[static_cast<std::size_t>(MonitorIndex)];
+          history->ValueRead(entry.LabelName, read, read ? setting.AsText() : "", Now());
+        }
+        if (read) {
           SafeSynchronize([this] { UpdateMonitorLabel(); });
           ErrorCount = 0;
         } else {
@@ -232,6 +241,7 @@ void TBusThread::Execute() {
       KeepAliveFrame[0] = 3;
       KeepAliveFrame[1] = 3;
       if (!driver->Send(KeepAliveFrame)) ++ErrorCount;
+      if (history) history->CycleEnded(Now());
     }
     if (ErrorCount > 10) detected_version_.store(-1);
   }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "connection/LiveHistory.h"
 #include "drivers/ExtendedBusdrv.h"
 #include "serial/RS232o.h"
 #include "settings/Settings.h"
@@ -91,6 +92,10 @@ class TBusThread : public TSafeThread {
 
   TBusState State() const;
 
+  // Every monitor read, each polling cycle's end and every pass that cannot poll go to `History`
+  // as well (null: nowhere). The history must outlive the thread.
+  void SetLiveHistory(TLiveHistory* History) { live_history_.store(History); }
+
  protected:
   void Execute() override;
 
@@ -124,6 +129,7 @@ class TBusThread : public TSafeThread {
   bool bad_dl2_declined_ = false;
   std::unique_ptr<TRS232o> port_;
   std::atomic<TBusDriver*> driver_{nullptr};
+  std::atomic<TLiveHistory*> live_history_{nullptr};
 
   // The chosen port, for opening it again after it vanished. Written by OpenPort (while paused)
   // and by the thread.

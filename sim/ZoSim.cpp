@@ -56,7 +56,8 @@ const char HelpText[] =
     "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit);\n"
     "                     only where nothing is, or over a link an earlier zo-sim left\n"
     "  --list             list the versions of the table and exit\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "SIGUSR2 switches the device off (it stops answering) and on again.\n";
 
 struct TSimOptions {
   std::int32_t Device = 1711104;
@@ -261,13 +262,15 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // SIGINT and SIGTERM (stop) and SIGUSR1 (write the state) are taken by sigwait below; every
-  // thread started from here on inherits the blocked mask.
+  // SIGINT and SIGTERM (stop), SIGUSR1 (write the state) and SIGUSR2 (switch the device off or
+  // on again) are taken by sigwait below; every thread started from here on inherits the blocked
+  // mask.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   TSimDeviceConfig device_config;
@@ -321,6 +324,10 @@ int main(int argc, char** argv) {
   for (;;) {
     int signal_number = 0;
     sigwait(&signals, &signal_number);
+    if (signal_number == SIGUSR2) {
+      device.SetSilent(!device.Silent());
+      continue;
+    }
     if (signal_number != SIGUSR1) break;
     if (!o.State.empty()) WriteState(o.State, device, adapter);
   }

@@ -22,6 +22,7 @@
 #include "ui/AbtForm.h"
 #include "ui/Fitting.h"
 #include "ui/Inputunit.h"
+#include "ui/LiveChart.h"
 #include "ui/QtUiServices.h"
 #include "ui/Showing.h"
 #include "ui/StatusLine.h"
@@ -292,6 +293,7 @@ void TForm1::CreateMenus() {
   Special1->setObjectName(QStringLiteral("Special1"));
   Special1->menuAction()->setObjectName(QStringLiteral("Special1"));
   Overrulesoftwareversion1 = NewItem(Special1, "Overrulesoftwareversion1", "&Overrule target");
+  Livechart1 = NewItem(Special1, "Livechart1", "Live &chart...");
 
   About1 = bar->addAction(QStringLiteral("&About"));
   About1->setObjectName(QStringLiteral("About1"));
@@ -539,6 +541,8 @@ void TForm1::ConnectHandlers() {
     connect(item, &QAction::triggered, this, [this, item] { BatteryDefaultClick(item); });
   connect(Overrulesoftwareversion1, &QAction::triggered, this,
           [this] { Overrulesoftwareversion1Click(); });
+  connect(Livechart1, &QAction::triggered, this, [this] { Livechart1Click(); });
+  Panel1->installEventFilter(this);  // a double-click on the status panel opens the live chart
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 
   connect(GetSettingsButton, &QPushButton::clicked, this,
@@ -596,6 +600,7 @@ void TForm1::Init(const QStringList& Parameters) {
   DL2FWXFile.Stream().clear();
   DL2FWXFile.Stream().seekg(0);
   BusThread_ = new TBusThread(&MonitorList, &DL2FWXFile.Stream(), DL2FWXFile.Tag);
+  BusThread_->SetLiveHistory(LiveHistory_.get());
   SetPanelActive(false);
   TargetVersion_ = -1;
   Timer1->start();
@@ -1156,6 +1161,10 @@ void TForm1::KeyPressedInEditField(QLineEdit* Sender) {
 }
 
 bool TForm1::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == Panel1 && Event->type() == QEvent::MouseButtonDblClick) {
+    Livechart1Click();
+    return true;
+  }
   auto* edit = qobject_cast<QLineEdit*>(Watched);
   if (edit &&
       std::find(setting_edits_.begin(), setting_edits_.end(), edit) != setting_edits_.end()) {
@@ -1181,6 +1190,17 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event) {
 void TForm1::PaintChargeCurve(QPainter& Canvas) {
   zo::PaintChargeCurve(Canvas, ChargeCurvePaintBox->width(), ChargeCurvePaintBox->height(),
                        ChargeCharacteristicComboBox->currentIndex(), CurveHasStorageStage());
+}
+
+TLiveChartForm* TForm1::LiveChart() const {
+  return LiveChart_.data();
+}
+
+void TForm1::Livechart1Click() {
+  if (!LiveChart_) LiveChart_ = new TLiveChartForm(LiveHistory_, this);
+  LiveChart_->show();
+  LiveChart_->raise();
+  LiveChart_->activateWindow();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -24,10 +24,12 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "adapter/Includebinary.h"
+#include "connection/LiveHistory.h"
 #include "settings/Settings.h"
 #include "ui/Decoration.h"
 
@@ -38,6 +40,7 @@ namespace zo {
 class TBusThread;
 class TStatusLine;
 class TUnsentChanges;
+class TLiveChartForm;
 
 // A status value label: the bus thread's monitor values are written into it on the main thread.
 class TStatusValueLabel final : public QLabel, public TValueLabel {
@@ -134,6 +137,8 @@ class TForm1 final : public QMainWindow {
   void Loadsettings1Click();
   void Savesettings1Click();
   void Overrulesoftwareversion1Click();
+  // Opens (or raises) the live chart; the status panel's double-click does the same.
+  void Livechart1Click();
 
   // --- State, for the program and its tests ---
   TBusThread* BusThread() const { return BusThread_; }
@@ -144,6 +149,9 @@ class TForm1 final : public QMainWindow {
   const std::string& FatalMessage() const { return FatalMessage_; }
   bool Updating() const { return Updating_; }
   QWidget* BusyMessage() const { return BusyMessage_.data(); }
+  TLiveChartForm* LiveChart() const;
+  // The live values over time, fed by the bus thread's polling.
+  const std::shared_ptr<TLiveHistory>& LiveHistory() const { return LiveHistory_; }
 
   // --- Components (object names as the design names them) ---
   QWidget* ClientArea;
@@ -179,6 +187,7 @@ class TForm1 final : public QMainWindow {
   QAction* Setmarlobattery1;
   QMenu* Special1;
   QAction* Overrulesoftwareversion1;
+  QAction* Livechart1;
   QAction* About1;
 
   QLabel* SystemFrequencyLabel;
@@ -287,6 +296,8 @@ class TForm1 final : public QMainWindow {
   void SetCaptionFromTarget();
 
   TBusThread* BusThread_ = nullptr;
+  std::shared_ptr<TLiveHistory> LiveHistory_ = std::make_shared<TLiveHistory>();
+  QPointer<TLiveChartForm> LiveChart_;
   TAction PendingAction = nullptr;
   QPointer<QObject> PendingSender;
   std::string FatalMessage_;

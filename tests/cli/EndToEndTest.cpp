@@ -435,6 +435,74 @@ TEST_F(ZocfgEndToEnd, VersionsListsTheTableAndAMissingVersionFileIsAFileError) {
   EXPECT_TRUE(Contains(r.Err, "Looked at: " + folder_.File("VERSION.DAT"))) << r.Err;
 }
 
+// The number of lines of a file, and whether one of them ends with `Ending`.
+std::size_t LineCount(const std::string& Path) {
+  const std::string text = ReadFile(Path);
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+template <class Pred>
+bool WaitUntil(Pred Done, int Seconds = 40) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// A device switched off for a while: the recording goes on with empty fields, says so on
+// standard error, and has values again once the device answers; Ctrl+C ends it cleanly.
+TEST_F(ZocfgEndToEnd, MonitorCsvCarriesOnWhileTheDeviceIsSwitchedOff) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  const std::string csv = folder_.File("live.csv"), out = folder_.File("out"),
+                    err = folder_.File("err");
+  Child monitor(BinFolder() + "/zocfg", {"monitor", "--port", sim.Path(), "--csv", csv}, out, err);
+  ASSERT_TRUE(WaitUntil([&] { return LineCount(csv) >= 3; })) << ReadFile(err);
+  sim.Signal(SIGUSR2);  // off
+  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(err), "The target was lost"); }))
+      << ReadFile(err);
+  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(csv), ",,,,,,,\n"); })) << ReadFile(csv);
+  sim.Signal(SIGUSR2);  // on again
+  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(err), "The target answers again."); }))
+      << ReadFile(err);
+  const std::size_t lines = LineCount(csv);
+  ASSERT_TRUE(WaitUntil([&] { return LineCount(csv) >= lines + 2; })) << ReadFile(csv);
+  monitor.Signal(SIGINT);
+  EXPECT_EQ(monitor.Wait(10000), 0) << ReadFile(err);
+
+  const std::string text = ReadFile(csv);
+  EXPECT_EQ(text.rfind("time,seconds,UMains (V),", 0), 0u) << text;
+  const std::size_t empty_row = text.find(",,,,,,,\n");
+  const std::size_t full_row_after = text.find_first_of("0123456789", text.rfind(",,,,,,,\n"));
+  EXPECT_NE(empty_row, std::string::npos);
+  EXPECT_NE(full_row_after, std::string::npos);
+  // The lines on standard output went on as well, with "- - -" while the device was off.
+  EXPECT_TRUE(Contains(ReadFile(out), "Udc - - - V")) << ReadFile(out);
+}
+
+// A recording that cannot be written ends monitor with status 3 and says why: a closed pipe
+// (after the rows the reader took) and a full disk.
+TEST_F(ZocfgEndToEnd, MonitorCsvEndsWithStatus3OnAClosedPipeOrAFullDisk) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  const std::string script = folder_.File("pipe.sh"), taken = folder_.File("taken"),
+                    status = folder_.File("status"), err = folder_.File("pipe-err");
+  WriteFile(script, "timeout 60 '" + BinFolder() + "/zocfg' monitor --port '" + sim.Path() +
+                        "' --csv - 2>'" + err + "' | head -n 3 >'" + taken +
+                        "'\necho ${PIPESTATUS[0]} >'" + status + "'\n");
+  ASSERT_EQ(std::system(("bash '" + script + "'").c_str()), 0);
+  EXPECT_EQ(ReadFile(status), "3\n") << ReadFile(err);
+  EXPECT_TRUE(Contains(ReadFile(err), "Cannot write file: standard output (Broken pipe)"))
+      << ReadFile(err);
+  const std::string rows = ReadFile(taken);
+  EXPECT_EQ(LineCount(taken), 3u) << rows;
+  EXPECT_EQ(rows.rfind("time,seconds,", 0), 0u) << rows;
+
+  const RunResult r = Zocfg(folder_, {"monitor", "--port", sim.Path(), "--csv", "/dev/full"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "Cannot write file: /dev/full (No space left on device)")) << r.Err;
+}
+
 TEST_F(ZocfgEndToEnd, BadUsageGivesTwoAndHelpGivesZero) {
   const std::vector<std::vector<std::string>> usage_errors = {
       {},

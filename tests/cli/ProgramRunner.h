@@ -164,6 +164,8 @@ class SimProcess {
   }
 
   const std::string& Path() const { return path_; }
+  // SIGUSR2 switches the device off and on again.
+  void Signal(int Number) { child_->Signal(Number); }
 
   // What zo-sim reports of its device now (see Stop), asked again until `Done` holds or 10 s
   // pass: a frame the program wrote last may still be on its way through the simulated line.

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -18,6 +21,8 @@
 #include "adapter/DlxTools.h"
 #include "adapter/Updater.h"
 #include "connection/BusThread.h"
+#include "connection/LiveCsv.h"
+#include "connection/LiveHistory.h"
 #include "data/CarriedFirmware.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "settings/Settings.h"
@@ -722,6 +727,107 @@ TEST(NoAdapter, TheSFrameBeforeAnUpdateIsSentOnceMoreWhenUnanswered) {
     ++frames;
   EXPECT_EQ(frames, 2);
   EXPECT_EQ(kind, ikNone);
+
+// The live values over time, while the device falls silent for a few reads: the recording holds,
+// column by column, exactly the texts the status labels showed, in order; a read that failed is
+// an empty field and a gap in the chart's samples, never a zero or the previous value.
+TEST(LiveRecording, HoldsWhatTheStatusPanelShowsWithGapsWhereReadsFailed) {
+  VirtualRig rig;
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(kVersion));
+  RecordedMonitors recorded;
+  auto& labels = recorded.Labels;
+  TLiveHistory history;  // outlives the bus thread
+  BusUnderTest bus(rig);
+  ASSERT_TRUE(bus.WaitConnected());
+  bus.Pause();
+  bus.Bus().SetLiveHistory(&history);
+  for (auto& label : labels)
+    label->Shown.clear();
+  bus.Resume();
+  PumpFor(3000);
+  rig.Device().SetSilent(true);
+  PumpFor(1600);  // a few reads fail: fewer than the eleven that lose the target
+  rig.Device().SetSilent(false);
+  PumpFor(3000);
+  bus.Pause();  // completes the unfinished cycle's row
+  PumpFor(100);
+  ASSERT_EQ(bus.Bus().EffectiveVersion(), kVersion);
+
+  std::uint64_t next = 0;
+  const std::vector<TLiveRow> rows = history.RowsAfter(next);
+  ASSERT_GE(rows.size(), 5u);
+  const std::string path = model.Folder().File("live.csv");
+  {
+    TLiveCsvWriter csv;
+    ASSERT_TRUE(csv.Open(path)) << csv.Error();
+    for (const TLiveRow& row : rows)
+      ASSERT_TRUE(csv.Write(row, history));
+    ASSERT_TRUE(csv.Close());
+  }
+  std::ifstream in(path);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line + "\n", TLiveCsvWriter::HeaderText());
+  EXPECT_EQ(line,
+            "time,seconds,UMains (V),IMains (A),UInverter (V),IInverter (A),Udc (V),"
+            "Udc ripple (V),Idc (A)");
+  std::array<std::vector<std::string>, LiveValueCount> columns;
+  int empty = 0;
+  double last_seconds = -1;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, ',');)
+      fields.push_back(field);
+    if (!line.empty() && line.back() == ',') fields.emplace_back();
+    ASSERT_EQ(fields.size(), 2u + LiveValueCount) << line;
+    EXPECT_EQ(fields[0].size(), 29u) << fields[0];  // 2026-12-09T11:15:03.250+01:00
+    EXPECT_EQ(fields[0][10], 'T');
+    EXPECT_EQ(fields[0][19], '.');
+    const double seconds = std::stod(fields[1]);
+    EXPECT_GE(seconds, last_seconds);
+    last_seconds = seconds;
+    for (int i = 0; i < LiveValueCount; ++i) {
+      const std::string& field = fields[static_cast<std::size_t>(2 + i)];
+      if (field.empty())
+        ++empty;
+      else
+        columns[static_cast<std::size_t>(i)].push_back(field);
+    }
+  }
+  EXPECT_GT(empty, 0);
+  std::size_t gaps = 0;
+  for (std::size_t e = 0; e < MonitorList.size(); ++e) {
+    const int index = LiveValueIndex(MonitorList[e]->LabelName);
+    ASSERT_GE(index, 0);
+    std::vector<std::string> shown;
+    for (const auto& s : labels[e]->Shown)
+      shown.push_back(s.Text);
+    EXPECT_EQ(columns[static_cast<std::size_t>(index)], shown) << MonitorList[e]->LabelName;
+    // The chart's samples: the same values, with a gap for each failed read.
+    std::vector<TLiveSample> samples;
+    history.Samples(index, history.Start(), 0, samples);
+    std::vector<std::string> drawn;
+    for (const TLiveSample& s : samples) {
+      if (std::isnan(s.Value)) {
+        ++gaps;
+        continue;
+      }
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", static_cast<double>(s.Value));
+      drawn.push_back(text);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& t : shown) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", static_cast<double>(std::stof(t)));
+      expected.push_back(text);
+    }
+    EXPECT_EQ(drawn, expected) << MonitorList[e]->LabelName;
+  }
+  EXPECT_GT(gaps, 0u);
+  bus.Resume();
 }
 
 }  // namespace

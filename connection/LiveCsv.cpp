@@ -1,0 +1,115 @@
+#include "connection/LiveCsv.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+
+namespace zo {
+
+namespace {
+
+// Local time with milliseconds and the offset from UTC, for example
+// 2026-12-09T11:15:03.250+01:00.
+std::string IsoTime(std::int64_t WallMs) {
+  std::int64_t seconds = WallMs / 1000;
+  std::int64_t ms = WallMs % 1000;
+  if (ms < 0) {
+    ms += 1000;
+    --seconds;
+  }
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[48];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  const long offset = local.tm_gmtoff / 60;
+  const long magnitude = offset < 0 ? -offset : offset;
+  char rest[48];
+  std::snprintf(rest, sizeof rest, ".%03d%c%02ld:%02ld", static_cast<int>(ms),
+                offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return std::string(text) + rest;
+}
+
+// Seconds with three decimals and a dot, whatever the locale.
+std::string Seconds(double Value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, Value, std::chars_format::fixed, 3);
+  return std::string(text, result.ptr);
+}
+
+}  // namespace
+
+TLiveCsvWriter::~TLiveCsvWriter() {
+  Close();
+}
+
+std::string TLiveCsvWriter::HeaderText() {
+  std::string line = "time,seconds";
+  for (const TLiveValueInfo& value : LiveValues())
+    line += std::string(",") + value.Name + " (" + value.Unit + ")";
+  return line + "\n";
+}
+
+std::string TLiveCsvWriter::RowText(const TLiveRow& Row, const TLiveHistory& History) {
+  std::string line = IsoTime(History.WallMs(Row.Time)) + "," +
+                     Seconds(MillisecondsBetween(History.Start(), Row.Time) / 1000.0);
+  for (const std::string& value : Row.Values)
+    line += "," + value;
+  return line + "\n";
+}
+
+bool TLiveCsvWriter::Open(const std::string& Path) {
+  Close();
+  error_.clear();
+  path_ = Path;
+  if (Path == "-") return Attach(stdout);
+  std::FILE* file = std::fopen(Path.c_str(), "w");
+  if (file == nullptr) {
+    error_ = "Cannot create file: " + Path + " (" + std::strerror(errno) + ")";
+    return false;
+  }
+  out_ = file;
+  owned_ = true;
+  return Put(HeaderText());
+}
+
+bool TLiveCsvWriter::Attach(std::FILE* Out) {
+  Close();
+  error_.clear();
+  if (path_.empty()) path_ = "-";
+  out_ = Out;
+  owned_ = false;
+  return Put(HeaderText());
+}
+
+bool TLiveCsvWriter::Write(const TLiveRow& Row, const TLiveHistory& History) {
+  return Put(RowText(Row, History));
+}
+
+bool TLiveCsvWriter::Put(const std::string& Text) {
+  if (!error_.empty() || out_ == nullptr) return false;
+  errno = 0;
+  if (std::fwrite(Text.data(), 1, Text.size(), out_) != Text.size() || std::fflush(out_) != 0) {
+    const int code = errno;
+    error_ = "Cannot write file: " + (path_ == "-" ? std::string("standard output") : path_) +
+             " (" + (code != 0 ? std::strerror(code) : "write error") + ")";
+    // Whatever the stream still holds could not be written: drop it rather than retry it.
+    std::clearerr(out_);
+    return false;
+  }
+  return true;
+}
+
+bool TLiveCsvWriter::Close() {
+  if (out_ == nullptr) return error_.empty();
+  std::FILE* out = out_;
+  out_ = nullptr;
+  if (!owned_) return error_.empty();
+  owned_ = false;
+  if (std::fclose(out) != 0 && error_.empty())
+    error_ = "Cannot write file: " + path_ + " (" + std::strerror(errno) + ")";
+  return error_.empty();
+}
+
+}  // namespace zo

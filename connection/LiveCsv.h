@@ -1,0 +1,58 @@
+// The one form of a live-value recording, written by the window's chart and by zocfg monitor:
+//
+//   time,seconds,UMains (V),IMains (A),UInverter (V),IInverter (A),Udc (V),Udc ripple (V),Idc (A)
+//   2026-12-09T11:15:03.250+01:00,0.950,232,5.5,230,4.3,27.10,0.05,12.3
+//
+// One row per polling cycle: the local time with milliseconds and its offset from UTC (ISO 8601),
+// the seconds since the recording's history began, then each value as the status panel shows it
+// (a plain number with a dot), or an empty field where the value could not be read. Every row is
+// flushed as it is written, so a recording survives a crash or a pulled cable up to its last
+// row. A failed write (a full disk, a closed pipe) is reported and ends the recording; the rows
+// written before it stay.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "connection/LiveHistory.h"
+
+namespace zo {
+
+class TLiveCsvWriter {
+ public:
+  TLiveCsvWriter() = default;
+  ~TLiveCsvWriter();
+  TLiveCsvWriter(const TLiveCsvWriter&) = delete;
+  TLiveCsvWriter& operator=(const TLiveCsvWriter&) = delete;
+
+  // Creates (or empties) the file at `Path` and writes the header; "-" writes to standard output.
+  // False with Error() set ("Cannot create file: <path> (<reason>)") when it cannot.
+  bool Open(const std::string& Path);
+  // Writes the header to a stream the caller owns (and closes).
+  bool Attach(std::FILE* Out);
+
+  // Writes and flushes one row of `History`. False with Error() set once a write failed; every
+  // later call fails at once.
+  bool Write(const TLiveRow& Row, const TLiveHistory& History);
+  // Closes the file (not an attached stream). False with Error() set when closing failed.
+  bool Close();
+
+  bool IsOpen() const { return out_ != nullptr; }
+  bool Failed() const { return !error_.empty(); }
+  const std::string& Error() const { return error_; }
+  const std::string& Path() const { return path_; }
+
+  // The header line and one row as text (with the line end).
+  static std::string HeaderText();
+  static std::string RowText(const TLiveRow& Row, const TLiveHistory& History);
+
+ private:
+  bool Put(const std::string& Text);
+
+  std::FILE* out_ = nullptr;
+  bool owned_ = false;
+  std::string path_;
+  std::string error_;
+};
+
+}  // namespace zo
