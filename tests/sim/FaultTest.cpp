@@ -727,6 +727,7 @@ TEST(NoAdapter, TheSFrameBeforeAnUpdateIsSentOnceMoreWhenUnanswered) {
     ++frames;
   EXPECT_EQ(frames, 2);
   EXPECT_EQ(kind, ikNone);
+}
 
 // The live values over time, while the device falls silent for a few reads: the recording holds,
 // column by column, exactly the texts the status labels showed, in order; a read that failed is
