@@ -582,7 +582,10 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
     std::fclose(held);
     const std::string document(buffer, size);
     std::free(buffer);
-    if (status == ExitOk) {
+    // diff answers "different" with status 1, as diff does: that is its result, not a failure.
+    const bool answered = status == ExitOk || (Options.Command == TCommand::Diff &&
+                                               status == ExitCommunication && !document.empty());
+    if (answered) {
       Print(Out, SucceededDocument(document));
     } else {
       const std::string message = Ui.ErrorText().empty() ? "The command failed with exit status " +
