@@ -64,6 +64,17 @@ class SerialBackend {
 
   // The device path or the simulated line's name, for logs and traces.
   virtual std::string Describe() const = 0;
+
+  // For port diagnostics. Breaks the port's receiver has counted since the device was opened;
+  // -1 where the device does not count them (a pseudo-terminal).
+  virtual long BreaksReceived() { return -1; }
+  // The RTS and DTR states the device reports it holds; false where it cannot tell (a
+  // pseudo-terminal has no modem lines).
+  virtual bool GetModemLines(bool& Rts, bool& Dtr) {
+    (void)Rts;
+    (void)Dtr;
+    return false;
+  }
 };
 
 }  // namespace zo

@@ -138,6 +138,8 @@ struct SimLine::State {
   bool PortBreak = false;
   bool Plugged = true;
   bool BusMode = false;
+  bool Loopback = false;
+  long PortBreaksSeen = 0;  // breaks the port's receiver saw in loopback since it opened
   double Corruption = 0.0;
   std::vector<SimLine::TCorruption> Corruptions;
   std::mt19937 Random;
@@ -198,8 +200,9 @@ struct SimLine::State {
       other_tx.Queue.pop_front();
     const std::int32_t baud = Rx[Side].Line.BaudRate;
     const bool port_reachable = PortOpen && Plugged;
-    const bool to_other = Side == kPort ? Plugged : port_reachable;
-    const bool to_self = BusMode && (Side == kPeer || port_reachable);
+    const bool looped = Loopback && Side == kPort;
+    const bool to_other = !looped && (Side == kPort ? Plugged : port_reachable);
+    const bool to_self = looped ? port_reachable : BusMode && (Side == kPeer || port_reachable);
     for (int i = 0; i < Count; ++i) {
       auto w = std::make_shared<TWire>();
       w->Core = std::make_shared<TWireCore>();
@@ -365,6 +368,7 @@ class SimPortSide final : public SerialBackend {
     std::lock_guard<std::mutex> lock(s_.Mutex);
     if (!s_.PortAlive(generation_)) return false;
     if (s_.PortBreak != On) ++s_.Activity;
+    if (On && !s_.PortBreak && s_.Loopback) ++s_.PortBreaksSeen;
     s_.PortBreak = On;
     s_.Notify();
     return true;
@@ -374,6 +378,19 @@ class SimPortSide final : public SerialBackend {
   bool SetDtr(bool Asserted) override { return SetModemLine(&TLineSettings::DtrEnabled, Asserted); }
 
   std::string Describe() const override { return "simulated line " + line_->Name(); }
+
+  long BreaksReceived() override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    return s_.PortAlive(generation_) ? s_.PortBreaksSeen : -1;
+  }
+
+  bool GetModemLines(bool& Rts, bool& Dtr) override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    if (!s_.PortAlive(generation_)) return false;
+    Rts = s_.Rx[kPort].Line.RtsEnabled;
+    Dtr = s_.Rx[kPort].Line.DtrEnabled;
+    return true;
+  }
 
  private:
   bool SetModemLine(bool TLineSettings::*Field, bool Asserted) {
@@ -414,6 +431,7 @@ std::unique_ptr<SerialBackend> SimLine::OpenPortSide() {
     s.PortOpen = true;
     generation = ++s.PortGeneration;
     s.PortBreak = false;
+    s.PortBreaksSeen = 0;
     s.Rx[kPort].Line = TLineSettings{};
     s.Rx[kPort].InFlight.clear();
     s.Rx[kPort].Arrived.clear();
@@ -540,6 +558,11 @@ void SimLine::Wake() {
 void SimLine::SetBusMode(bool On) {
   std::lock_guard<std::mutex> lock(state_->Mutex);
   state_->BusMode = On;
+}
+
+void SimLine::SetLoopback(bool On) {
+  std::lock_guard<std::mutex> lock(state_->Mutex);
+  state_->Loopback = On;
 }
 
 void SimLine::Unplug() {

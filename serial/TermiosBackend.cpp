@@ -1,6 +1,7 @@
 #include "serial/TermiosBackend.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -329,6 +330,20 @@ bool TermiosBackend::SetRts(bool Asserted) {
 bool TermiosBackend::SetDtr(bool Asserted) {
   if (!ModemLine(TIOCM_DTR, Asserted)) return false;
   line_.DtrEnabled = Asserted;
+  return true;
+}
+
+long TermiosBackend::BreaksReceived() {
+  serial_icounter_struct counts{};
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return -1;
+  return counts.brk;
+}
+
+bool TermiosBackend::GetModemLines(bool& Rts, bool& Dtr) {
+  int bits = 0;
+  if (::ioctl(fd_, TIOCMGET, &bits) != 0) return false;
+  Rts = (bits & TIOCM_RTS) != 0;
+  Dtr = (bits & TIOCM_DTR) != 0;
   return true;
 }
 
