@@ -9,6 +9,7 @@
 
 #include "adapter/Textlogger.h"
 #include "cli/Json.h"
+#include "cli/PortCommands.h"
 #include "cli/Session.h"
 #include "cli/SettingTexts.h"
 #include "data/CarriedFirmware.h"
@@ -660,6 +661,10 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       return UpdateFirmware(Options, Ui, Out);
     case TCommand::Versions:
       return Versions(Options, Ui, Out);
+    case TCommand::Ports:
+      return ListPorts(Options, Ui, Out);
+    case TCommand::CheckPort:
+      return CheckPort(Options, Ui, Out);
     case TCommand::None:
       break;
   }

@@ -21,6 +21,8 @@ constexpr TCommandInfo Commands[] = {
     {TCommand::Monitor, "monitor"},
     {TCommand::UpdateFirmware, "update-firmware"},
     {TCommand::Versions, "versions"},
+    {TCommand::Ports, "ports"},
+    {TCommand::CheckPort, "check-port"},
 };
 
 TCommand FindCommand(const std::string& Name) {
@@ -31,10 +33,12 @@ TCommand FindCommand(const std::string& Name) {
 
 // The options a command takes besides --help, --trace, --timeout and --yes.
 bool Allows(TCommand Command, const std::string& Option) {
-  if (Option == "--port") return Command != TCommand::Versions;
+  if (Option == "--port") return Command != TCommand::Versions && Command != TCommand::Ports;
   if (Option == "--json")
     return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
-           Command == TCommand::Monitor || Command == TCommand::Versions;
+           Command == TCommand::Monitor || Command == TCommand::Versions ||
+           Command == TCommand::Ports || Command == TCommand::CheckPort;
+  if (Option == "--loopback") return Command == TCommand::CheckPort;
   if (Option == "--out") return Command == TCommand::Read;
   if (Option == "--dry-run") return Command == TCommand::Write;
   if (Option == "--count") return Command == TCommand::Monitor;
@@ -48,7 +52,7 @@ bool TakesValue(const std::string& Option) {
 
 bool Known(const std::string& Option) {
   return TakesValue(Option) || Option == "--json" || Option == "--dry-run" || Option == "--yes" ||
-         Option == "--help";
+         Option == "--help" || Option == "--loopback";
 }
 
 }  // namespace
@@ -169,6 +173,8 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
       Options.Out = g.Value;
     } else if (g.Name == "--dry-run") {
       Options.DryRun = true;
+    } else if (g.Name == "--loopback") {
+      Options.Loopback = true;
     } else if (g.Name == "--count") {
       std::int32_t count = 0;
       if (!TryStrToInt(g.Value, count) || count < 1) {
@@ -191,7 +197,11 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
     Error = "unexpected argument \"" + positional.front() + "\"";
     return false;
   }
-  if (Options.Command != TCommand::Versions) {
+  if (Options.Command == TCommand::CheckPort && !Options.Loopback) {
+    Error = "check-port needs --loopback (bridge the port's TX and RX first)";
+    return false;
+  }
+  if (Options.Command != TCommand::Versions && Options.Command != TCommand::Ports) {
     if (Options.Port.empty()) {
       Error = std::string(CommandName(Options.Command)) + " needs --port";
       return false;
@@ -306,6 +316,36 @@ std::string HelpText(TCommand Command) {
                  "their device type names.\n"
                  "\n") +
              common;
+    case TCommand::Ports:
+      return std::string(
+                 "Usage: zocfg ports [--json]\n"
+                 "\n"
+                 "Lists the serial ports, one line each: COM number, device path, stable name in\n"
+                 "/dev/serial/by-id, USB vendor:product and product name, kernel driver, whether\n"
+                 "you may open it (and if not, why: group, another program holding it,\n"
+                 "ModemManager), whether low-latency mode is available, and how the driver suits\n"
+                 "the DL1 (per-byte parity errors). Reads sysfs and /proc only: no port is "
+                 "opened.\n"
+                 "  --json            print one JSON document instead of the lines\n"
+                 "\n") +
+             common;
+    case TCommand::CheckPort:
+      return std::string(
+                 "Usage: zocfg check-port --port P --loopback [--json]\n"
+                 "\n"
+                 "With the port's TX and RX bridged (a loopback plug or a jumper), checks what "
+                 "the\n"
+                 "adapters need: bytes back intact at each line setting, mark and space parity,\n"
+                 "a parity error flagged on exactly the byte that carries it, break, RTS and DTR,\n"
+                 "and the round trip of single bytes against the DL1's 16 ms echo window; then a\n"
+                 "verdict per use (DL1, DL2, DL2 firmware update). On a pseudo-terminal it says\n"
+                 "which checks a pseudo-terminal cannot show.\n"
+                 "  --loopback        TX and RX are bridged (required)\n"
+                 "  --json            print one JSON document instead of the table\n"
+                 "Exit status 0 only when every use passes; 1 when a use fails or cannot be\n"
+                 "shown, or the port cannot be opened or vanishes during the check.\n"
+                 "\n") +
+             common;
     case TCommand::None:
       break;
   }
@@ -322,6 +362,8 @@ std::string HelpText(TCommand Command) {
              "  monitor          print the live values\n"
              "  update-firmware  check and reprogram the DL2's firmware\n"
              "  versions         list the supported device software versions\n"
+             "  ports            list the serial ports and how they suit the adapters\n"
+             "  check-port       check a port through a loopback plug\n"
              "\n"
              "\"zocfg <command> --help\" describes a command.\n"
              "\n") +

@@ -18,7 +18,17 @@ enum TExitStatus : int {
   ExitFile = 3,           // VERSION.DAT, a settings file or the trace file
 };
 
-enum class TCommand { None, Detect, Read, Write, Monitor, UpdateFirmware, Versions };
+enum class TCommand {
+  None,
+  Detect,
+  Read,
+  Write,
+  Monitor,
+  UpdateFirmware,
+  Versions,
+  Ports,
+  CheckPort
+};
 
 struct TOptions {
   TCommand Command = TCommand::None;
@@ -32,6 +42,7 @@ struct TOptions {
   std::string File;            // write FILE
   bool DryRun = false;         // write --dry-run
   std::int32_t Count = 0;      // monitor --count N; 0 runs until stopped
+  bool Loopback = false;       // check-port --loopback
 };
 
 // Where --port leads: a port number (1 to 255, mapped as the window maps it, ZO_COM<n>

@@ -340,22 +340,23 @@ void Judge(TPortCheckResult& Result, const char* Key, const char* Name,
   v.Key = Key;
   v.Name = Name;
   v.Outcome = TCheckOutcome::Pass;
+  int missing = 0;
   for (const char* need : Needs) {
     const auto it = std::find_if(Result.Items.begin(), Result.Items.end(),
                                  [&](const TCheckItem& i) { return i.Key == need; });
-    TCheckOutcome o = TCheckOutcome::Fail;
-    std::string title = need;
-    if (it != Result.Items.end()) {
-      o = it->Outcome;
-      title = it->Title;
-    } else {
-      title += " (not checked)";
+    if (it == Result.Items.end()) {
+      ++missing;
+      v.Outcome = TCheckOutcome::Fail;
+      continue;
     }
-    if (o == TCheckOutcome::Pass) continue;
-    if (o == TCheckOutcome::Fail) v.Outcome = TCheckOutcome::Fail;
-    if (o == TCheckOutcome::NotShown && v.Outcome == TCheckOutcome::Pass)
-      v.Outcome = TCheckOutcome::NotShown;
-    v.Reason += (v.Reason.empty() ? "" : "; ") + title + ": " + CheckOutcomeName(o);
+    if (it->Outcome == TCheckOutcome::Pass) continue;
+    if (it->Outcome == TCheckOutcome::Fail) v.Outcome = TCheckOutcome::Fail;
+    if (v.Outcome == TCheckOutcome::Pass) v.Outcome = TCheckOutcome::NotShown;
+    v.Reason += (v.Reason.empty() ? "" : "; ") + it->Title + ": " + CheckOutcomeName(it->Outcome);
+  }
+  if (missing > 0) {
+    v.Reason += (v.Reason.empty() ? "" : "; ") + std::to_string(missing) +
+                (missing == 1 ? " check" : " checks") + " not run";
   }
   Result.Uses.push_back(v);
 }

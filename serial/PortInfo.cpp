@@ -152,10 +152,20 @@ void ReadUsb(const fs::path& SysEntry, TPortDetails& Port) {
   Port.Product = ReadSysfsLine(usb / "product");
 }
 
+// The driver of the device behind the tty. Since Linux 6.5 a serial port's device belongs to
+// the serial core's own bus (serial-base, drivers "port" and "ctrl"): the UART's driver sits
+// on an ancestor.
 std::string DriverName(const fs::path& SysEntry) {
   std::error_code ec;
-  const fs::path link = fs::read_symlink(SysEntry / "device" / "driver", ec);
-  return ec ? std::string() : link.filename().string();
+  fs::path dir = fs::canonical(SysEntry / "device", ec);
+  for (int level = 0; !ec && level < 4 && dir.has_relative_path(); ++level) {
+    std::error_code link_ec;
+    const fs::path link = fs::read_symlink(dir / "driver", link_ec);
+    if (!link_ec && link.parent_path().parent_path().filename() != "serial-base")
+      return link.filename().string();
+    dir = dir.parent_path();
+  }
+  return {};
 }
 
 }  // namespace

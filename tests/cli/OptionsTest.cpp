@@ -51,6 +51,8 @@ TEST(CliOptions, UsageErrorsAreNamed) {
       {{"monitor", "--port", "1", "--count", "-2"}, "--count needs a whole number"},
       {{"read", "--port", "1", "--timeout", "soon"}, "--timeout needs a number of seconds"},
       {{"read"}, "read needs --port"},
+      {{"check-port", "--port", "1"}, "check-port needs --loopback"},
+      {{"ports", "--port", "1"}, "ports takes no --port"},
   };
   for (const auto& c : cases) {
     TOptions o;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "tests/serial/FakeSystem.h"
 #include "tests/serial/PtyPair.h"
@@ -38,7 +39,15 @@ fs::path AddUsb(FakeSystem& Sys, const std::string& Name, const std::string& Usb
 
 TEST(PortInfo, DetailsFromSysfsDevAndProc) {
   FakeSystem sys;
-  WriteFile(sys.AddTty("ttyS0", "pnp0/00:01", true) / "type", "4");
+  // A UART as Linux 6.5 and later show it: the tty's device on the serial core's own bus.
+  WriteFile(sys.AddTty("ttyS0", "pnp0/00:01/00:01:0/00:01:0.0", true) / "type", "4");
+  for (const auto& [dir, bus, driver] :
+       {std::tuple{"00:01/00:01:0/00:01:0.0", "serial-base", "port"},
+        std::tuple{"00:01/00:01:0", "serial-base", "ctrl"}, std::tuple{"00:01", "pnp", "serial"}}) {
+    const fs::path target = sys.Devices() / "bus" / bus / "drivers" / driver;
+    fs::create_directories(target);
+    fs::create_directory_symlink(target, sys.Devices() / "pnp0" / dir / "driver");
+  }
   const fs::path ftdi = AddUsb(sys, "ttyUSB0", "1-1", "0403", "6001", "ftdi_sio");
   WriteFile(sys.Devices() / "usb1/1-1/product", "FT232R USB UART");
   WriteFile(ftdi / "latency_timer", "16");
@@ -64,6 +73,7 @@ TEST(PortInfo, DetailsFromSysfsDevAndProc) {
   const TPortDetails& acm = report.Ports[4];
 
   EXPECT_EQ(uart.Name, "ttyS0");
+  EXPECT_EQ(uart.Driver, "serial");
   EXPECT_TRUE(uart.MayOpen);
   EXPECT_EQ(uart.Dl1, TDl1Verdict::Suits);
   EXPECT_EQ(uart.LowLatency, "not needed");
