@@ -82,9 +82,9 @@ std::string PermissionObstacle(const TPortSystem& System, const std::string& Pat
   if (!in_group && group_would) {
     const std::string name = GroupName(st.st_gid);
     if (InGroupDatabase(System.UserName, st.st_gid))
-      return "in group " + name + ", but not yet in this login session (log out and in again)";
-    return "not in group " + name + " (sudo usermod -a -G " + name +
-           " $USER, then log out and in again)";
+      return "in group " + name + ", but not yet in this login session: log out and in again";
+    return "not in group " + name + ": sudo usermod -a -G " + name +
+           " $USER, then log out and in again";
   }
   return "no permission to read and write " + Path;
 }
@@ -229,7 +229,7 @@ TDl1Verdict Dl1VerdictFor(const std::string& Family, const std::string& Driver,
     }
     Reason =
         "ftdi_sio flags errors per USB packet: byte-exact only with the 1 ms latency timer "
-        "(low-latency mode)";
+        "of low-latency mode";
     return TDl1Verdict::SuitsWithLowLatency;
   }
   Reason = Driver.empty() ? "driver not known, run check-port" : "not known, run check-port";
