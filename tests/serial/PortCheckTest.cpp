@@ -22,6 +22,8 @@ class FaultyPort final : public SerialBackend {
   bool OddForMark = false;    // mark and space sent as odd and even (a driver without CMSPAR)
   long long ReadDelayMs = 0;  // every byte comes back this much later (a USB latency timer)
   int UnplugAfterWrites = -1;
+  bool NoBreak = false;   // the break is never sent
+  bool StuckRts = false;  // RTS stays as it is
 
   bool GetLine(TLineSettings& L) override { return inner_->GetLine(L); }
   bool SetLine(const TLineSettings& L) override {
@@ -47,8 +49,8 @@ class FaultyPort final : public SerialBackend {
     return taken;
   }
   bool Purge() override { return inner_->Purge(); }
-  bool SetBreak(bool On) override { return inner_->SetBreak(On); }
-  bool SetRts(bool A) override { return inner_->SetRts(A); }
+  bool SetBreak(bool On) override { return NoBreak || inner_->SetBreak(On); }
+  bool SetRts(bool A) override { return StuckRts || inner_->SetRts(A); }
   bool SetDtr(bool A) override { return inner_->SetDtr(A); }
   std::string Describe() const override { return inner_->Describe(); }
   long BreaksReceived() override { return inner_->BreaksReceived(); }
@@ -124,6 +126,15 @@ TEST(PortCheck, EachAdapterFaultFailsTheUsesThatNeedIt) {
     EXPECT_EQ(UseOf(r, "dl1"), TCheckOutcome::Fail);
     EXPECT_EQ(UseOf(r, "dl2"), TCheckOutcome::Pass);
     EXPECT_EQ(UseOf(r, "dl2_firmware_update"), TCheckOutcome::Pass);
+  }
+  {
+    Looped l;  // a break that never leaves, RTS that does not follow
+    l.port->NoBreak = true;
+    l.port->StuckRts = true;
+    const TPortCheckResult r = l.Check();
+    EXPECT_EQ(ItemOf(r, "break").Outcome, TCheckOutcome::Fail);
+    EXPECT_EQ(ItemOf(r, "modem_lines").Outcome, TCheckOutcome::Fail);
+    EXPECT_EQ(ItemOf(r, "mark_space_parity").Outcome, TCheckOutcome::Pass);
   }
 }
 
