@@ -1,7 +1,6 @@
 #include "serial/PortCheck.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 
@@ -46,21 +45,6 @@ const char* ParityWord(char Parity) {
 
 double WireMs(const TSetting& S) {
   return (S.Parity == 'N' ? 10.0 : 11.0) * 1000.0 / S.Baud;
-}
-
-// The bit a sender with `Parity` puts in the parity position of `Value`.
-bool ParityBit(char Parity, std::uint8_t Value) {
-  const bool odd_count = (std::popcount(Value) & 1) != 0;
-  switch (Parity) {
-    case 'O':
-      return !odd_count;
-    case 'E':
-      return odd_count;
-    case 'S':
-      return false;
-    default:
-      return true;
-  }
 }
 
 // Bytes that trip up a port layer: 0x00 and 0xFF, 0xFF 0x00 as the kernel marks an errored
@@ -174,7 +158,7 @@ class TChecker {
       const TByteBack r = Crossed(c.Value, c.Sent, 'O');
       if (Stopped()) return;
       const bool flagged = r.Got && (r.Errors & CE_RXPARITY) != 0;
-      const bool expected = ParityBit(c.Sent, c.Value) != ParityBit('O', c.Value);
+      const bool expected = ParityBitOf(c.Sent, c.Value) != ParityBitOf('O', c.Value);
       flags += flagged ? 1 : 0;
       as_expected += r.Got && r.Value == c.Value && flagged == expected ? 1 : 0;
     }

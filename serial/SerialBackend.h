@@ -2,6 +2,7 @@
 // for real ports (TermiosBackend) and the in-process simulated line (SimLine).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,6 +35,22 @@ struct TTimeouts {
   std::uint32_t WriteMultiplier = 0;
   std::uint32_t WriteConstant = 0;
 };
+
+// The bit a sender with `Parity` puts in the parity position of `Value`; without parity the
+// stop bit (1) stands there.
+inline bool ParityBitOf(char Parity, std::uint8_t Value) {
+  const bool odd_count = (std::popcount(Value) & 1) != 0;
+  switch (Parity) {
+    case 'O':
+      return !odd_count;
+    case 'E':
+      return odd_count;
+    case 'S':
+      return false;
+    default:
+      return true;  // 'M', and the stop bit of 'N'
+  }
+}
 
 class SerialBackend {
  public:

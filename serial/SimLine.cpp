@@ -29,21 +29,6 @@ char Upper(char Parity) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(Parity)));
 }
 
-// The bit in the parity position of a byte sent with `Parity`; without parity the stop bit (1).
-bool NinthBit(char Parity, std::uint8_t Value) {
-  const bool odd_count = (std::popcount(Value) & 1) != 0;
-  switch (Parity) {
-    case 'O':
-      return !odd_count;
-    case 'E':
-      return odd_count;
-    case 'S':
-      return false;
-    default:
-      return true;  // 'M', and the stop bit of 'N'
-  }
-}
-
 // Start bit, 8 data bits, parity bit unless 'N', one stop bit.
 Duration ByteTime(std::int32_t Baud, char Parity) {
   const long long bits = Parity == 'N' ? 10 : 11;
@@ -113,7 +98,7 @@ TSimByte Decode(const TWire& Wire, const TLineSettings& Rx) {
   b.NinthBit = ninth;
   if (Rx.Parity == 'N') {
     if (!ninth) b.FramingError = true;  // a 0 where the stop bit belongs
-  } else if (ninth != NinthBit(Rx.Parity, value)) {
+  } else if (ninth != ParityBitOf(Rx.Parity, value)) {
     b.ParityError = true;
   }
   return b;
@@ -209,7 +194,7 @@ struct SimLine::State {
       w->Core->Value = Corrupt(Bytes[i]);
       if (w->Core->Value != Bytes[i])
         Corruptions.push_back({Side == kPort, Bytes[i], w->Core->Value, std::max(now, tx.LastEnd)});
-      w->Core->Ninth = NinthBit(Parity, w->Core->Value);
+      w->Core->Ninth = ParityBitOf(Parity, w->Core->Value);
       w->Sender = Side;
       w->Baud = baud;
       w->Parity = Parity;
