@@ -82,6 +82,7 @@ class TChecker {
              "bytes at " + std::to_string(S.Baud) + " baud, " +
                  (S.Parity == 'N' ? "no parity" : ParityWord(S.Parity) + std::string(" parity")));
     if (!Line(S)) return Failed(item, "the port refused this line setting");
+    Clear();
     const std::vector<std::uint8_t> sent = Pattern();
     if (!Send(sent)) return Failed(item, "the port took fewer bytes than written");
     int back = 0, wrong = 0, flagged = 0;
@@ -226,6 +227,7 @@ class TChecker {
                const std::string& Title) {
     TCheckItem item = Item(Key, Title);
     if (!Line(S)) return Failed(item, "the port refused this line setting");
+    Clear();
     std::vector<double> trips;
     for (int i = 0; i < options_.LatencyRounds; ++i) {
       const std::uint8_t b = static_cast<std::uint8_t>(0x30 + i);
@@ -280,6 +282,12 @@ class TChecker {
     return false;
   }
 
+  // Drops what an earlier check left on the line, and its error flags.
+  void Clear() {
+    port_.Purge();
+    port_.TakeErrors();
+  }
+
   // False when the port refuses the setting (or has gone: Stopped then tells).
   bool Line(const TSetting& S) { return port_.SetLine({S.Baud, S.Parity, false, true}); }
 
@@ -301,8 +309,7 @@ class TChecker {
   // `Value` sent with parity `Sent` (and `Then` right behind it with `Read`, when given), the
   // port switched to `Read` while it is on its way; the first byte read back.
   TByteBack Crossed(std::uint8_t Value, char Sent, char Read, int Then = -1) {
-    port_.Purge();
-    port_.TakeErrors();
+    Clear();
     TByteBack r;
     if (Line({1200, Sent}) && Send({Value})) {
       if (Sent != Read) SleepFor(kSwitchDelayMs);
