@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "adapter/Textlogger.h"
 #include "cli/Json.h"
+#include "cli/Outcome.h"
 #include "cli/PortCommands.h"
+#include "cli/SendSettings.h"
 #include "cli/Session.h"
 #include "cli/SettingTexts.h"
+#include "cli/TraceBackend.h"
 #include "data/CarriedFirmware.h"
 #include "settings/AtomicFile.h"
 #include "settings/Settings.h"
@@ -194,12 +198,15 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   TSession s(Ui, O);
   const int status = Connect(s);
   if (status != ExitOk) return status;
-  // Only a complete read reaches this point, so a failed read never touches the file.
+  // Only a complete, uninterrupted read reaches this point, so a failed read never touches the
+  // file.
+  if (StopRequested()) return s.Stopped(O.Out.empty() ? "" : "Nothing was saved.");
   if (!O.Out.empty()) {
-    std::string message;
-    SaveSettingsFile(O.Out, message);
+    std::string message, why;
+    SaveSettingsFile(O.Out, message, &why);
     if (!message.empty()) {
       ShowMessageBox(message, TMsgDlgType::mtError);
+      if (!why.empty()) Ui.Context(why);
       return ExitFile;
     }
   }
@@ -278,11 +285,17 @@ std::vector<TChange> Changes(const TSnapshot& Before) {
 }
 
 int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
-  // A file that cannot be read is known before the device is touched (the loader would give the
-  // same message after reading the device).
+  // A file that cannot be read or is corrupted is known before the device is touched (the loader
+  // would say the same after reading the device).
   std::string data;
   if (ReadFileStart(O.File, SettingsFileBytes, data) == TReadResult::CannotOpen) {
     ShowMessageBox("Cannot open file: " + O.File, TMsgDlgType::mtError);
+    Ui.Context(WhyUnreadable(O.File));
+    return ExitFile;
+  }
+  if (!SettingsFileIntact(data)) {
+    ShowMessageBox("File corrupted!", TMsgDlgType::mtError);
+    Ui.Context("Nothing was sent to the device.");
     return ExitFile;
   }
   TSession s(Ui, O);
@@ -297,7 +310,8 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     // The kind letter is not shown; a box shows at most 255 characters.
     const std::string text = message.substr(1, 255);
     if (message[0] == 'E') {
-      ShowMessageBox(text, TMsgDlgType::mtError);
+      // The file changed since it was checked; the defaults it left are not sent.
+      ShowMessageBox(text.substr(0, text.find('\r')), TMsgDlgType::mtError);
       Ui.Context("Nothing was sent to the device.");
       return ExitFile;
     }
@@ -308,10 +322,27 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
 
   bool sent = false;
   bool failed = false;
+  bool checked = false;
+  std::vector<int> sent_settings;
+  std::vector<TDifference> differences;
   if (!O.DryRun) {
+    if (StopRequested()) return s.Stopped("Nothing was sent to the device.");
     Ui.Busy("Sending data!");
-    sent = WriteSettings(s.Driver());
+    sent = SendSettings(s.Driver(), sent_settings);
     failed = !sent;
+    if (failed && StopRequested()) {
+      const std::vector<std::string> account = SentAccount(sent_settings);
+      const int stopped = s.Stopped(account.front());
+      for (std::size_t i = 1; i < account.size(); ++i)
+        Ui.Context(account[i]);
+      return stopped;
+    }
+    if (sent && !O.NoVerify) {
+      Ui.Busy("Reading the settings back.");
+      checked = VerifySettings(s.Driver(), differences);
+      if (!checked && StopRequested())
+        return s.Stopped("Every setting was sent; the read-back was not completed.");
+    }
   }
 
   if (O.Json) {
@@ -339,6 +370,11 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     j.EndArray();
     j.MemberBool("dry_run", O.DryRun);
     j.MemberBool("sent", sent);
+    j.Key("verified");  // null when nothing was read back
+    if (O.DryRun || O.NoVerify)
+      j.Null();
+    else
+      j.Bool(checked && differences.empty());
     j.EndObject();
     Print(Out, j.Text());
   } else {
@@ -354,6 +390,7 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
       out += "Dry run: nothing was sent.\n";
     else if (sent)
       out += "Settings sent to " + s.DeviceType() + " on " + s.PortName() + ".\n";
+    if (checked && differences.empty()) out += "Read back: the device holds every setting sent.\n";
     Print(Out, out);
   }
   if (failed) {
@@ -361,6 +398,21 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
             TMsgDlgType::mtError);
     const std::string why = LastLogLine("Write settings:");
     if (!why.empty()) Ui.Context(why);
+    for (const std::string& line : SentAccount(sent_settings))
+      Ui.Context(line);
+    return ExitCommunication;
+  }
+  if (sent && !O.NoVerify && !checked) {
+    Ui.Note("The settings were sent but could not be read back to check them.",
+            TMsgDlgType::mtError);
+    const std::string why = LastLogLine("Read settings:");
+    if (!why.empty()) Ui.Context(why);
+    return ExitCommunication;
+  }
+  if (!differences.empty()) {
+    Ui.Note("The device does not hold every setting sent.", TMsgDlgType::mtError);
+    for (const TDifference& d : differences)
+      Ui.Context(d.Name + ": sent " + d.Sent + ", the device holds " + d.Read);
     return ExitCommunication;
   }
   return ExitOk;
@@ -547,6 +599,8 @@ int UpdateFirmware(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
 
   if (s.Adapter().ReprogramStarted) {
     if (Ui.ErrorsShown() != errors_before) return ExitCommunication;  // the box said why
+    // A Ctrl+C held over while the DL2 was being programmed ends the run now.
+    if (StopRequested()) return s.Stopped("The DL2 was programmed; switch the device off and on.");
     // The bus thread detects the adapter anew once the device has been switched off and on.
     s.PumpUntil([&] { return s.Driver() != nullptr; }, O.TimeoutMs);
     std::string log;
@@ -645,9 +699,7 @@ int Versions(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   return ExitOk;
 }
 
-}  // namespace
-
-int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
+int Dispatch(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
   switch (Options.Command) {
     case TCommand::Detect:
       return Detect(Options, Ui, Out);
@@ -669,6 +721,37 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       break;
   }
   return ExitUsage;
+}
+
+}  // namespace
+
+int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
+  // With --json the command's document is held back: a failure replaces it by one of its own.
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* held = Options.Json ? open_memstream(&buffer, &size) : nullptr;
+  int status = Dispatch(Options, Ui, held != nullptr ? held : Out);
+  // The trace file is closed with the session: a failure up to its close is a file error.
+  const std::string trace_failure = TraceWriteFailure();
+  if (!trace_failure.empty() && status != ExitFile) {
+    Ui.Note("Cannot write the trace file " + Options.Trace + ": " + trace_failure,
+            TMsgDlgType::mtError);
+    status = ExitFile;
+  }
+  if (held != nullptr) {
+    std::fclose(held);
+    const std::string document(buffer, size);
+    std::free(buffer);
+    if (status == ExitOk) {
+      Print(Out, SucceededDocument(document));
+    } else {
+      const std::string message = Ui.ErrorText().empty() ? "The command failed with exit status " +
+                                                               std::to_string(status) + "."
+                                                         : Ui.ErrorText();
+      Print(Out, FailureDocument(Options.Command, status, message));
+    }
+  }
+  return status;
 }
 
 }  // namespace zo

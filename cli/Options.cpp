@@ -40,7 +40,7 @@ bool Allows(TCommand Command, const std::string& Option) {
            Command == TCommand::Ports || Command == TCommand::CheckPort;
   if (Option == "--loopback") return Command == TCommand::CheckPort;
   if (Option == "--out") return Command == TCommand::Read;
-  if (Option == "--dry-run") return Command == TCommand::Write;
+  if (Option == "--dry-run" || Option == "--no-verify") return Command == TCommand::Write;
   if (Option == "--count") return Command == TCommand::Monitor;
   return Option == "--trace" || Option == "--timeout" || Option == "--yes";
 }
@@ -51,8 +51,9 @@ bool TakesValue(const std::string& Option) {
 }
 
 bool Known(const std::string& Option) {
-  return TakesValue(Option) || Option == "--json" || Option == "--dry-run" || Option == "--yes" ||
-         Option == "--help" || Option == "--loopback";
+  return TakesValue(Option) || Option == "--json" || Option == "--dry-run" ||
+         Option == "--no-verify" || Option == "--yes" || Option == "--help" ||
+         Option == "--loopback";
 }
 
 }  // namespace
@@ -101,6 +102,11 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
         Error = name + " takes no value";
         return false;
       }
+      for (const TGiven& g : given)
+        if (g.Name == name) {
+          Error = name + " is given more than once";
+          return false;
+        }
       given.push_back({name, value});
       continue;
     }
@@ -156,8 +162,9 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
       Options.Trace = g.Value;
     } else if (g.Name == "--timeout") {
       long double seconds = 0;
-      if (!TryStrToFloat(g.Value, seconds) || !(seconds >= 0) || seconds > 3600) {
-        Error = "--timeout needs a number of seconds from 0 to 3600, not \"" + g.Value + "\"";
+      // No time at all would fail every command before the adapter could answer.
+      if (!TryStrToFloat(g.Value, seconds) || !(seconds > 0) || seconds > 3600) {
+        Error = "--timeout needs a number of seconds above 0, up to 3600, not \"" + g.Value + "\"";
         return false;
       }
       Options.TimeoutMs = std::llround(static_cast<double>(seconds) * 1000.0);
@@ -175,6 +182,8 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
       Options.DryRun = true;
     } else if (g.Name == "--loopback") {
       Options.Loopback = true;
+    } else if (g.Name == "--no-verify") {
+      Options.NoVerify = true;
     } else if (g.Name == "--count") {
       std::int32_t count = 0;
       if (!TryStrToInt(g.Value, count) || count < 1) {
@@ -246,8 +255,11 @@ std::string HelpText(TCommand Command) {
       "\n"
       "Exit status: 0 success; 1 communication failure (no adapter, no target, a read or write\n"
       "that failed); 2 usage error; 3 file error (VERSION.DAT, settings file, trace file).\n"
-      "Ctrl+C ends a command early with status 1 (monitor: ends it normally, status 0).\n"
-      "Messages go to standard error; with --json standard output holds one JSON document.\n";
+      "Ctrl+C ends a command before its next frame with status 1 and says what was done\n"
+      "(monitor: ends it normally, status 0); a second Ctrl+C ends it at once, except while\n"
+      "the DL2 is being programmed, which cannot be interrupted.\n"
+      "Messages go to standard error; with --json standard output holds one JSON document,\n"
+      "with \"ok\": false, \"status\" and \"message\" when the command failed.\n";
   switch (Command) {
     case TCommand::Detect:
       return std::string(
@@ -274,17 +286,20 @@ std::string HelpText(TCommand Command) {
              common;
     case TCommand::Write:
       return std::string(
-                 "Usage: zocfg write --port P FILE.zsf [--dry-run] [--json]\n"
+                 "Usage: zocfg write --port P FILE.zsf [--dry-run] [--no-verify] [--json]\n"
                  "\n"
                  "Sends a settings file to the device. First reads every setting of the device\n"
                  "(so option bits that a file does not carry keep the device's values), then\n"
                  "loads the file against the device's software version as \"&Load settings\"\n"
                  "does (values out of bounds are corrected and reported), prints what will\n"
-                 "change, and sends the settings as \"&Send settings\" does.\n"
+                 "change, and sends the settings as \"&Send settings\" does. The device does not\n"
+                 "answer writes, so the settings are then read back and compared: a setting\n"
+                 "that differs is named and gives exit status 1.\n"
                  "  --dry-run         show what would change, send nothing\n"
+                 "  --no-verify       do not read the settings back after sending\n"
                  "  --json            print the changes as one JSON document\n"
                  "A settings file that cannot be opened or is corrupted gives exit status 3, and\n"
-                 "nothing is sent.\n"
+                 "nothing is sent (the file is checked before the device is).\n"
                  "\n") +
              common;
     case TCommand::Monitor:

@@ -41,6 +41,7 @@ struct TOptions {
   std::string Out;             // read --out FILE
   std::string File;            // write FILE
   bool DryRun = false;         // write --dry-run
+  bool NoVerify = false;       // write --no-verify: no read-back after sending
   std::int32_t Count = 0;      // monitor --count N; 0 runs until stopped
   bool Loopback = false;       // check-port --loopback
 };

@@ -1,27 +1,24 @@
 #include "cli/Session.h"
 
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
+#include "cli/Outcome.h"
 #include "cli/TraceBackend.h"
 #include "data/CarriedFirmware.h"
 #include "drivers/Bustools.h"
 #include "serial/PortNames.h"
 #include "serial/TermiosBackend.h"
 #include "settings/Settings.h"
+#include "settings/VersionFile.h"
 #include "threads/MainThread.h"
 
 namespace zo {
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void OnInterrupt(int) {
-  interrupted = 1;
-}
 
 // A device named by its path reports this port number; it is never used to open anything.
 constexpr std::uint8_t PathPortNumber = 255;
@@ -56,18 +53,8 @@ bool StartsWith(const std::string& Text, const std::string& Prefix) {
 
 }  // namespace
 
-bool Interrupted() {
-  return interrupted != 0;
-}
-
-void InstallInterruptHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // A second Ctrl+C ends the program at once.
-  action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+bool StopRequested() {
+  return Interrupted() || !TraceWriteFailure().empty();
 }
 
 TAdapterInfo AdapterFromLog(const std::string& Log) {
@@ -125,6 +112,9 @@ int TSession::LoadVersions() {
   settings_built_ = true;
   if (!error.empty()) {
     ShowMessageBox(error, TMsgDlgType::mtError);
+    const std::string path = VersionFilePath(ExecutableFolder());
+    ui_.Context("Looked at: " + path);
+    if (error == CannotFindVersionFileText) ui_.Context(WhyUnreadable(path));
     return ExitFile;
   }
   SetLogSize(256);
@@ -143,7 +133,7 @@ bool TSession::PumpUntil(const std::function<bool()>& Done, long long Ms) {
   for (;;) {
     main.ProcessMessages();
     if (Done()) return true;
-    if (Interrupted() || Now() >= deadline) return false;
+    if (StopRequested() || Now() >= deadline) return false;
     main.WaitForMessages(20);
   }
 }
@@ -157,9 +147,21 @@ long long TSession::TimeLeftMs() const {
 bool TSession::AcquireBus() {
   bus_->SetPauseRequested(true);
   if (PumpUntil([this] { return bus_->Paused(); }, PauseWaitMs)) return true;
-  if (!Interrupted())
+  if (!StopRequested())
     ui_.Note("The bus thread did not pause for the command.", TMsgDlgType::mtError);
   return false;
+}
+
+int TSession::Stopped(const std::string& Done) {
+  const std::string trace_failure = TraceWriteFailure();
+  if (!trace_failure.empty()) {
+    ui_.Note("Cannot write the trace file " + options_.Trace + ": " + trace_failure,
+             TMsgDlgType::mtError);
+  } else {
+    ui_.Note("Interrupted.", TMsgDlgType::mtError);
+  }
+  if (!Done.empty()) ui_.Context(Done);
+  return trace_failure.empty() ? ExitCommunication : ExitFile;
 }
 
 void TSession::ReleaseBus() {
@@ -176,7 +178,9 @@ int TSession::OpenPort() {
   if (!options_.Trace.empty()) {
     trace = std::fopen(options_.Trace.c_str(), "w");
     if (trace == nullptr) {
+      const int error = errno;
       ui_.Note("Cannot create trace file: " + options_.Trace, TMsgDlgType::mtError);
+      ui_.Context(std::strerror(error));
       return ExitFile;
     }
   }
@@ -207,7 +211,11 @@ int TSession::OpenPort() {
       return ExitCommunication;
     }
   }
-  if (trace != nullptr) backend = std::make_unique<TTraceBackend>(std::move(backend), trace);
+  if (trace != nullptr) {
+    backend = std::make_unique<TTraceBackend>(std::move(backend), trace);
+    // Its first line is written: a file that takes nothing (a full disk) ends the run here.
+    if (!TraceWriteFailure().empty()) return Stopped("");
+  }
 
   // Detection runs now, on this thread, and may ask about the DL2's firmware.
   if (!bus_->OpenPortBackend(std::move(backend), number)) {
@@ -244,11 +252,11 @@ int TSession::OpenAdapter() {
     GetLogText(log);
     adapter_ = AdapterFromLog(log);
   }
-  if (Driver() != nullptr) return ExitOk;
-  if (Interrupted()) {
-    ui_.Note("Interrupted.", TMsgDlgType::mtError);
-  } else if (adapter_.ReprogramStarted) {
-    // The caller (update-firmware) reports the reprogram.
+  if (Driver() != nullptr && !StopRequested()) return ExitOk;
+  if (adapter_.ReprogramStarted) {
+    // The caller (update-firmware) reports the reprogram, and a stop held over during it.
+  } else if (StopRequested()) {
+    return Stopped("");
   } else if (adapter_.Kind == "badly programmed DL2") {
     ui_.Note("No usable interface adapter on " + port_name_ +
                  ": the DL2 is badly programmed (zocfg update-firmware --yes reprograms it).",
@@ -261,16 +269,14 @@ int TSession::OpenAdapter() {
 
 int TSession::ConnectTarget() {
   if (!PumpUntil([this] { return bus_->EffectiveVersion() > 0; }, TimeLeftMs())) {
-    if (Interrupted())
-      ui_.Note("Interrupted.", TMsgDlgType::mtError);
-    else
-      ui_.Note("No target: the device behind the " + adapter_.Kind + " on " + port_name_ +
-                   " does not answer (no software version).",
-               TMsgDlgType::mtError);
+    if (StopRequested()) return Stopped("");
+    ui_.Note("No target: the device behind the " + adapter_.Kind + " on " + port_name_ +
+                 " does not answer (no software version).",
+             TMsgDlgType::mtError);
     return ExitCommunication;
   }
   target_version_ = bus_->EffectiveVersion();
-  if (!AcquireBus()) return ExitCommunication;
+  if (!AcquireBus()) return StopRequested() ? Stopped("") : ExitCommunication;
   TBusDriver* driver = Driver();
 
   if (!SelectVersion(target_version_)) {
@@ -283,8 +289,12 @@ int TSession::ConnectTarget() {
   const std::uint8_t access = DeviceFamily() == 14 ? 160 : 0;
   for (int attempt = 0; attempt < Command4Tries && !sent; ++attempt)
     sent = SendCommand4(*driver, access);
-  const bool ok = sent && ReadSettings(driver);
+  TSettingsSteps steps;
+  steps.Stop = StopRequested;
+  const bool ok = sent && !StopRequested() && ReadSettings(driver, steps);
   GetDeviceTypeName(device_type_);
+  if (StopRequested())
+    return Stopped(options_.Command == TCommand::Write ? "Nothing was sent to the device." : "");
   if (!ok) {
     ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
     if (!sent)

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "adapter/Includebinary.h"
+#include "cli/Interrupt.h"
 #include "cli/Options.h"
 #include "cli/TerminalUi.h"
 #include "connection/BusThread.h"
@@ -39,9 +40,9 @@ struct TAdapterInfo {
 // Reads the last detection entry (and a reprogram after it) from the text log `Log`.
 TAdapterInfo AdapterFromLog(const std::string& Log);
 
-// Set by SIGINT and SIGTERM; every wait of a session ends early once it is set.
-bool Interrupted();
-void InstallInterruptHandlers();
+// True once the run is to stop before its next frame: Ctrl+C (SIGINT, SIGTERM) or a trace file
+// that could not be written. Every wait of a session ends early then.
+bool StopRequested();
 
 class TSession {
  public:
@@ -73,6 +74,10 @@ class TSession {
   // Pumps the main-thread queue until `Done` holds, `Ms` milliseconds pass, or the program is
   // interrupted; the result is Done().
   bool PumpUntil(const std::function<bool()>& Done, long long Ms);
+  // After StopRequested ended a step: says why (the trace file's error, or "Interrupted.") and
+  // then `Done` (what had been done, when not empty), and gives the status: ExitFile for the
+  // trace, else ExitCommunication.
+  int Stopped(const std::string& Done);
   // Milliseconds left of the time-out begun by OpenAdapter (at least 0).
   long long TimeLeftMs() const;
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/Interrupt.h"
+
 namespace zo {
 
 namespace {
@@ -21,6 +23,8 @@ const char* KindText(TMsgDlgType Type) {
 }
 
 constexpr int BarWidth = 30;
+// About how long programming the carried image takes, rounded up.
+constexpr int ProgrammingSeconds = 4;
 
 }  // namespace
 
@@ -47,6 +51,12 @@ TTerminalUi::TTerminalUi(std::FILE* Out, bool AnswerYes, bool IsTerminal)
     : out_(Out), answer_yes_(AnswerYes), is_terminal_(IsTerminal) {}
 
 void TTerminalUi::Write(const std::string& Msg, TMsgDlgType DlgType, const std::string& Answer) {
+  after_error_ = DlgType == TMsgDlgType::mtError;
+  if (after_error_) {
+    if (!error_text_.empty()) error_text_ += '\n';
+    for (char c : Msg)
+      if (c != '\n') error_text_ += c == '\r' ? '\n' : c;
+  }
   EndProgressLine();
   std::string text = FormatMessage(Msg, DlgType);
   if (!Answer.empty()) {
@@ -110,6 +120,7 @@ void TTerminalUi::Busy(const std::string& Text) {
 }
 
 void TTerminalUi::Context(const std::string& Line) {
+  if (after_error_) error_text_ += "\n" + Line;
   EndProgressLine();
   std::fputs(("  " + Line + "\n").c_str(), out_);
   std::fflush(out_);
@@ -120,8 +131,14 @@ void TTerminalUi::ShowProgress(const std::string& Caption, const std::string& In
                                int Min, int Max) {
   if (Caption.empty() && Info.empty()) {
     EndProgressLine();
+    if (progress_shown_) EndProgramming();
     progress_shown_ = false;
     return;
+  }
+  // The progress dialog is shown only while the DL2 is being programmed.
+  if (!progress_shown_) {
+    programming_start_ = Now();
+    BeginProgramming(ProgrammingSeconds);
   }
   progress_shown_ = true;
   caption_ = Caption;
@@ -141,6 +158,13 @@ void TTerminalUi::SetProgressInfo(const std::string& Info) {
 
 void TTerminalUi::SetProgressPosition(int Position) {
   position_ = Position;
+  // From a tenth on, the time so far tells the time left; before, the usual run's length.
+  const double elapsed = MillisecondsBetween(programming_start_, Now()) / 1000.0;
+  const int span = max_ - min_, done = position_ - min_;
+  if (progress_shown_ && span > 0 && done * 10 >= span && done < span)
+    UpdateProgramming(static_cast<int>(elapsed * (span - done) / done) + 1);
+  else if (progress_shown_ && done < span)
+    UpdateProgramming(std::max(1, ProgrammingSeconds - static_cast<int>(elapsed)));
   if (progress_shown_) DrawProgress(false);
 }
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "threads/Clock.h"
 #include "threads/UiServices.h"
 
 namespace zo {
@@ -50,6 +51,9 @@ class TTerminalUi final : public UiServices {
   int ErrorsShown() const { return errors_shown_; }
   int QuestionsAsked() const { return questions_asked_; }
   int QuestionsDeclined() const { return questions_declined_; }
+  // The messages of the error kind shown so far, each with the lines of context written after
+  // it, one per line ("\r" of a box becomes a line break): what a failed run's JSON reports.
+  const std::string& ErrorText() const { return error_text_; }
 
  private:
   void Write(const std::string& Msg, TMsgDlgType DlgType, const std::string& Answer);
@@ -62,12 +66,15 @@ class TTerminalUi final : public UiServices {
   int errors_shown_ = 0;
   int questions_asked_ = 0;
   int questions_declined_ = 0;
+  std::string error_text_;
+  bool after_error_ = false;  // context lines belong to the error before them
 
   bool progress_shown_ = false;
   bool line_open_ = false;  // a redrawn progress line is on the screen
   std::string caption_, info_;
   int position_ = 0, min_ = 0, max_ = 100;
   int last_tenth_ = -1;
+  TimePoint programming_start_{};
 };
 
 // The text of a box for a terminal: the kind, then each "\r"-separated line, indented under the

@@ -1,8 +1,22 @@
 #include "cli/TraceBackend.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace zo {
+
+namespace {
+
+std::mutex failure_mutex;
+std::string failure;
+
+}  // namespace
+
+std::string TraceWriteFailure() {
+  std::lock_guard<std::mutex> lock(failure_mutex);
+  return failure;
+}
 
 std::string LineSettingsText(const TLineSettings& Line) {
   return std::to_string(Line.BaudRate) + " 8" + std::string(1, Line.Parity) + "1";
@@ -17,7 +31,21 @@ TTraceBackend::TTraceBackend(std::unique_ptr<SerialBackend> Inner, std::FILE* Tr
 TTraceBackend::~TTraceBackend() {
   Event("close");
   inner_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (trace_ != nullptr) Check(std::fclose(trace_) == 0);
+  trace_ = nullptr;
+}
+
+void TTraceBackend::Check(bool Ok) {
+  if (Ok) return;
+  const int error = errno;
+  {
+    std::lock_guard<std::mutex> lock(failure_mutex);
+    if (failure.empty()) failure = error != 0 ? std::strerror(error) : "write error";
+  }
+  // Nothing more is written to a file that failed; it is closed once.
   if (trace_ != nullptr) std::fclose(trace_);
+  trace_ = nullptr;
 }
 
 std::string TTraceBackend::Stamp() const {
@@ -33,8 +61,9 @@ std::string TTraceBackend::LineText() const {
 void TTraceBackend::Event(const std::string& Text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (trace_ == nullptr) return;
-  std::fprintf(trace_, "%s %s\n", Stamp().c_str(), Text.c_str());
-  std::fflush(trace_);
+  errno = 0;
+  const bool ok = std::fprintf(trace_, "%s %s\n", Stamp().c_str(), Text.c_str()) >= 0;
+  Check(ok && std::fflush(trace_) == 0);
 }
 
 void TTraceBackend::Bytes(const char* Direction, const std::uint8_t* Buffer, int Count,
@@ -50,10 +79,12 @@ void TTraceBackend::Bytes(const char* Direction, const std::uint8_t* Buffer, int
   if (Errors & CE_RXPARITY) errors += " parity error";
   if (Errors & CE_FRAME) errors += " framing error";
   if (Errors & CE_BREAK) errors += " break";
-  for (int i = 0; i < Count; ++i)
-    std::fprintf(trace_, "%s %-4s %02X  %s%s\n", stamp.c_str(), Direction, Buffer[i], line.c_str(),
-                 errors.c_str());
-  std::fflush(trace_);
+  errno = 0;
+  bool ok = true;
+  for (int i = 0; i < Count && ok; ++i)
+    ok = std::fprintf(trace_, "%s %-4s %02X  %s%s\n", stamp.c_str(), Direction, Buffer[i],
+                      line.c_str(), errors.c_str()) >= 0;
+  Check(ok && std::fflush(trace_) == 0);
 }
 
 bool TTraceBackend::GetLine(TLineSettings& Line) {

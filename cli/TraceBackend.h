@@ -14,6 +14,10 @@
 //
 // Otherwise it behaves exactly as the device it wraps: every call is passed on and its result
 // returned. Thread-safe as far as the wrapped device is.
+//
+// Every write and flush of the file is checked: the first that fails (a full disk) ends the
+// trace, and TraceWriteFailure says why from then on, so the program stops with a file error
+// rather than leave an incomplete trace behind unannounced.
 #pragma once
 
 #include <cstdio>
@@ -50,6 +54,8 @@ class TTraceBackend final : public SerialBackend {
 
  private:
   void Event(const std::string& Text);
+  // After a write to the file: notes a failure and ends the trace. Under the lock.
+  void Check(bool Ok);
   void Bytes(const char* Direction, const std::uint8_t* Buffer, int Count, std::uint32_t Errors);
   std::string Stamp() const;
   std::string LineText() const;
@@ -62,6 +68,10 @@ class TTraceBackend final : public SerialBackend {
   bool line_known_ = false;
   std::uint32_t errors_ = 0;
 };
+
+// Empty while every trace file written so far took every write; otherwise why the first failure
+// happened ("No space left on device"). For the whole process.
+std::string TraceWriteFailure();
 
 // "2400 8N1": the baud rate, 8 data bits, the parity letter, 1 stop bit.
 std::string LineSettingsText(const TLineSettings& Line);

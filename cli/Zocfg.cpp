@@ -6,7 +6,9 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 #include "cli/Options.h"
+#include "cli/Outcome.h"
 #include "cli/Session.h"
 #include "cli/TerminalUi.h"
 #include "threads/MainThread.h"
@@ -15,8 +17,20 @@
 int main(int argc, char** argv) {
   zo::TOptions options;
   std::string error;
-  if (!zo::ParseOptions(argc - 1, argv + 1, options, error)) {
+  bool usable = zo::ParseOptions(argc - 1, argv + 1, options, error);
+  // Checked before anything is opened for writing.
+  if (usable && !options.Help) {
+    error = zo::TraceConflict(options);
+    usable = error.empty();
+  }
+  if (!usable) {
     std::fprintf(stderr, "zocfg: %s\nTry \"zocfg --help\".\n", error.c_str());
+    // --json promises one document also when the command line is wrong.
+    for (int i = 1; i < argc; ++i)
+      if (std::string(argv[i]) == "--json") {
+        std::fputs(zo::FailureDocument(options.Command, zo::ExitUsage, error).c_str(), stdout);
+        break;
+      }
     return zo::ExitUsage;
   }
   if (options.Help) {

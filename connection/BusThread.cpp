@@ -1,8 +1,12 @@
 #include "connection/BusThread.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "adapter/DlxTools.h"
 #include "adapter/Textlogger.h"
 #include "drivers/Bustools.h"
+#include "serial/PortNames.h"
 #include "threads/UiServices.h"
 
 namespace zo {
@@ -24,6 +28,7 @@ TBusThread::~TBusThread() {
 }
 
 void TBusThread::StopDriver() {
+  scheduling_logged_for_ = nullptr;
   TBusDriver* driver = driver_.exchange(nullptr);
   if (driver) driver->SafeTerminate(true, true, true);
 }
@@ -75,9 +80,19 @@ void TBusThread::UpdateMonitorLabel() {
 bool TBusThread::OpenPort(std::uint8_t PortNumber) {
   if (!Paused()) return false;
   StopDriver();
+  port_gone_.store(false);
   port_ = std::make_unique<TRS232o>();
   port_->Open(PortNumber, 1200, 'N', 1024, 1024);
   if (port_->PortNumber != 0) {
+    // Only the same device, should the port number reach another one by then.
+    PortOpened([PortNumber, device = port_->DeviceName()](std::string& Why) {
+      std::unique_ptr<SerialBackend> backend = OpenSerialDevice(PortNumber, Why);
+      if (backend && backend->Describe() != device) {
+        Why = "COM" + std::to_string(PortNumber) + " now reaches " + backend->Describe();
+        backend.reset();
+      }
+      return backend;
+    });
     CreateDriver();
     return true;
   }
@@ -87,13 +102,83 @@ bool TBusThread::OpenPort(std::uint8_t PortNumber) {
   return false;
 }
 
-bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber) {
+bool TBusThread::OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber,
+                                 TReopenDevice Reopen) {
   if (!Paused()) return false;
   StopDriver();
+  port_gone_.store(false);
   port_ = std::make_unique<TRS232o>();
   if (!port_->OpenBackend(std::move(Backend), PortNumber, 1200, 'N', 1024, 1024)) return false;
+  PortOpened(std::move(Reopen));
   CreateDriver();
   return true;
+}
+
+void TBusThread::PortOpened(TReopenDevice Reopen) {
+  port_number_ = port_->PortNumber;
+  port_device_ = port_->DeviceName();
+  reopen_ = std::move(Reopen);
+  const std::string note = port_->OpenNote();
+  if (!note.empty()) LogText(PortLabel() + ": " + note);
+}
+
+std::string TBusThread::PortLabel() const {
+  return "COM" + std::to_string(port_number_) + " (" + port_device_ + ")";
+}
+
+bool TBusThread::PortVanished() {
+  if (port_gone_.load()) return false;
+  TBusDriver* driver = driver_.load();
+  if (driver != nullptr) return driver->PortVanished();
+  return port_ && port_->PortNumber != 0 && port_->Vanished();
+}
+
+void TBusThread::ClosePortGone() {
+  LogText(PortLabel() + " has vanished (adapter unplugged?)");
+  StopDriver();
+  port_ = std::make_unique<TRS232o>();
+  detected_version_.store(-1);
+  port_gone_.store(true);
+  next_reopen_ = Now();
+  if (reopen_) {
+    LogText(PortLabel() + ": port closed; opening it again when it is back");
+  } else {
+    LogText(PortLabel() + ": port closed");
+  }
+}
+
+void TBusThread::TryReopen() {
+  // Short steps, so that a pause request is still answered within one.
+  constexpr long long kStepMs = 100;
+  const TimePoint now = Now();
+  if (!reopen_) {
+    Delay(kStepMs);
+    return;
+  }
+  if (now < next_reopen_) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_reopen_ - now);
+    Delay(static_cast<std::uint32_t>(std::clamp<long long>(left.count(), 1, kStepMs)));
+    return;
+  }
+  next_reopen_ = now + std::chrono::milliseconds(ReopenIntervalMs);
+  std::string why;
+  std::unique_ptr<SerialBackend> backend = reopen_(why);
+  if (!backend) return;
+  auto port = std::make_unique<TRS232o>();
+  if (!port->OpenBackend(std::move(backend), port_number_, 1200, 'N', 1024, 1024)) return;
+  port_ = std::move(port);
+  port_gone_.store(false);
+  LogText(PortLabel() + " is back: port opened again");
+  const std::string note = port_->OpenNote();
+  if (!note.empty()) LogText(PortLabel() + ": " + note);
+}
+
+void TBusThread::LogDriverScheduling(TBusDriver* Driver) {
+  if (Driver == scheduling_logged_for_) return;
+  const std::string report = Driver->SchedulingReport();
+  if (report.empty()) return;  // the driver thread has not started yet
+  scheduling_logged_for_ = Driver;
+  LogText("Driver thread priority: " + report);
 }
 
 void TBusThread::Execute() {
@@ -108,7 +193,16 @@ void TBusThread::Execute() {
       Delay(20);
       continue;
     }
+    if (port_gone_.load()) {
+      TryReopen();
+      continue;
+    }
+    if (PortVanished()) {
+      SafeSynchronize([this] { ClosePortGone(); });
+      continue;
+    }
     TBusDriver* driver = driver_.load();
+    if (driver != nullptr) LogDriverScheduling(driver);
     if (driver == nullptr) {
       SafeSynchronize([this] { CreateDriver(); });
       if (driver_.load() == nullptr) Delay(100);

@@ -6,6 +6,10 @@
 // keep-alive frame. More than ten failures without a successful read forget the version, so that
 // it is read again.
 //
+// When the port vanishes (a USB adapter pulled) the thread closes it and opens the same device
+// again once it is back, checking twice a second, then finds the adapter and the target through
+// the normal detection; the text log records each step. The port chosen stays chosen.
+//
 // The window borrows the bus with the pause handshake: it sets PauseRequested and waits until
 // Paused; the thread acknowledges at the top of its next pass (after its current transaction)
 // and then looks again every 20 ms. While paused, only the window uses Driver, OpenPort and
@@ -14,9 +18,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "drivers/ExtendedBusdrv.h"
@@ -29,8 +35,16 @@ namespace zo {
 // The monitor values to poll, in polling order.
 using TMonitorList = std::vector<std::unique_ptr<TMonitorSetting>>;
 
-// The thread's states, as its fields make them.
+// The thread's states, as its fields make them. NoInterface includes a port that has vanished
+// and is waited for.
 enum class TBusState { Paused, NoInterface, NoTarget, Monitoring };
+
+// Opens the device of a port again after it vanished: null while it is not back (with the reason
+// in the argument).
+using TReopenDevice = std::function<std::unique_ptr<SerialBackend>(std::string& Why)>;
+
+// How often the thread looks for a vanished port's device.
+constexpr int ReopenIntervalMs = 500;
 
 class TBusThread : public TSafeThread {
  public:
@@ -56,8 +70,13 @@ class TBusThread : public TSafeThread {
   // returns True (whether or not an adapter was found). A port that cannot be opened shows
   // "Cannot open port: COM<n>" and returns False. False without doing anything when not paused.
   bool OpenPort(std::uint8_t PortNumber);
-  // As OpenPort, on a device the caller opened (the command line's device paths).
-  bool OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber);
+  // As OpenPort, on a device the caller opened (the command line's device paths). `Reopen`, when
+  // given, opens the device again after it has vanished; without it a vanished port stays closed.
+  bool OpenPortBackend(std::unique_ptr<SerialBackend> Backend, std::uint8_t PortNumber,
+                       TReopenDevice Reopen = {});
+
+  // True while the chosen port has vanished and the thread waits for its device.
+  bool PortGone() const { return port_gone_.load(); }
 
   void SetPauseRequested(bool Value);
   bool PauseRequested() const;
@@ -79,6 +98,17 @@ class TBusThread : public TSafeThread {
   void CreateDriver();
   void UpdateMonitorLabel();
   void StopDriver();
+  // Takes a freshly opened port: remembers how to open it again and logs what opening it did.
+  void PortOpened(TReopenDevice Reopen);
+  // Whether the port (or the driver's) has vanished.
+  bool PortVanished();
+  // On the main thread: stops the driver, closes the vanished port and starts waiting for it.
+  void ClosePortGone();
+  // Opens the vanished port's device again when it is due and back.
+  void TryReopen();
+  // "COM7 (/dev/ttyUSB0)", for the text log.
+  std::string PortLabel() const;
+  void LogDriverScheduling(TBusDriver* Driver);
 
   std::uint8_t ErrorCount = 0;
   std::istream* FirmwareStream;
@@ -91,6 +121,15 @@ class TBusThread : public TSafeThread {
   std::atomic<std::int32_t> overruled_version_{-1};
   std::unique_ptr<TRS232o> port_;
   std::atomic<TBusDriver*> driver_{nullptr};
+
+  // The chosen port, for opening it again after it vanished. Written by OpenPort (while paused)
+  // and by the thread.
+  std::uint8_t port_number_ = 0;
+  std::string port_device_;
+  TReopenDevice reopen_;
+  std::atomic<bool> port_gone_{false};
+  TimePoint next_reopen_{};
+  TBusDriver* scheduling_logged_for_ = nullptr;  // thread only
 
   // The two handshake flags change together under this lock, so the thread can never have read
   // "no pause requested" while the window already sees a stale acknowledgement.

@@ -55,6 +55,10 @@ std::uint8_t TDL1Driver::GetPortNumber() {
   return Port ? Port->PortNumber : 0;
 }
 
+bool TDL1Driver::PortVanished() {
+  return Port && Port->Vanished();
+}
+
 void TDL1Driver::Execute() {
   while (!Terminated()) {
     if (PortClosed()) {

@@ -51,6 +51,7 @@ class TDL1Driver final : public TBusDriver {
   bool GetFrame(TBusFrame& Frame) override;
   // The port's PortNumber; 0 when it is not open.
   std::uint8_t GetPortNumber() override;
+  bool PortVanished() override;
 
  protected:
   void Execute() override;

@@ -115,6 +115,10 @@ std::uint8_t TDL2Driver::GetPortNumber() {
   return Port != nullptr ? Port->PortNumber : 0;
 }
 
+bool TDL2Driver::PortVanished() {
+  return Port != nullptr && Port->Vanished();
+}
+
 void TDL2Driver::SetAddress(std::uint8_t Value) {
   DefaultAddress.store(Value);
 }
@@ -233,6 +237,9 @@ void TDL2Driver::RestartAdapter() {
     Port->Purge();
   }
   SilenceCount.store(DL2SilencePasses);
+  version_query_due_.store((Now() + std::chrono::milliseconds(DL2VersionQueryAfterRestartMs))
+                               .time_since_epoch()
+                               .count());
   {
     std::lock_guard<std::mutex> lock(pause_mutex_);
     PauseCount.store(static_cast<std::uint16_t>(PauseCount.load() - 1));
@@ -286,6 +293,8 @@ void TDL2Driver::Execute() {
       Transmit();
     } else if (TxHoldoff > 0) {
       --TxHoldoff;
+    } else if (Mode.load() == 0) {
+      AskVersionWhenDue();
     }
   }
   // A client waiting to park the thread must not wait for a thread that has ended.
@@ -309,6 +318,21 @@ void TDL2Driver::Transmit() {
   TxHoldoff = DL2HoldoffAfterTx;
   TxLength.store(0, std::memory_order_release);
   TxIdleEvent.Set();
+}
+
+void TDL2Driver::AskVersionWhenDue() {
+  const TimePoint now = Now();
+  if (now.time_since_epoch().count() < version_query_due_.load()) return;
+  // Nobody else transmits in mode 0: clients fail at once, so the transmit buffer stays theirs.
+  const std::vector<std::uint8_t> wire = BuildDL2AdapterCommand('V', nullptr, 0);
+  Port->Write(wire.data(), static_cast<std::int32_t>(wire.size()));
+  LastTx.fill(0);
+  std::copy(wire.begin(), wire.end(), LastTx.begin());
+  idle_run_ = 0;
+  TxHoldoff = DL2HoldoffAfterTx;
+  version_query_due_.store(
+      (now + std::chrono::milliseconds(DL2VersionQueryIntervalMs)).time_since_epoch().count());
+  version_queries_.fetch_add(1);
 }
 
 bool TDL2Driver::ProcessFrame() {

@@ -39,6 +39,11 @@ constexpr std::uint8_t DL2HoldoffAfterByte = 20;
 constexpr std::uint8_t DL2HoldoffAfterTx = 6;
 // Driver-loop passes without a sign of life before the adapter is taken as lost.
 constexpr std::uint16_t DL2SilencePasses = 500;
+// After a restart an adapter may start without announcing itself: when no 'V' answer has come
+// this long after the restart, the driver asks with the 'V' command, and again after each
+// interval while the mode stays 0.
+constexpr int DL2VersionQueryAfterRestartMs = 500;
+constexpr int DL2VersionQueryIntervalMs = 1000;
 // Idle ticks in a row after which a partly received frame is abandoned and the next byte is read
 // as a length byte. A frame's bytes follow each other at wire speed (a USB adapter may hold them
 // back for up to 16 ms); between the reply to one request and the echo of the next lie at least
@@ -107,6 +112,7 @@ class TDL2Driver : public TBusDriver {
   // and the wait starts again. False when the frame was not put or no reply came.
   bool Request(TBusFrame& Frame) override;
   std::uint8_t GetPortNumber() override;
+  bool PortVanished() override;
   void SetAddress(std::uint8_t Value) override;
 
   // Mode 1: the adapter's panel through command 'S' (the reply is awaited up to 500 ms but not
@@ -131,6 +137,8 @@ class TDL2Driver : public TBusDriver {
   std::uint32_t BytesReceived() const { return bytes_received_.load(); }
   std::uint32_t IdleTicksBeforeLastTx() const { return idle_ticks_before_tx_.load(); }
   std::uint32_t Transmissions() const { return transmissions_.load(); }
+  // 'V' commands the driver sent by itself in mode 0.
+  std::uint32_t VersionQueries() const { return version_queries_.load(); }
 
  protected:
   // For descendants: the same set-up without starting the thread; the descendant calls
@@ -150,8 +158,9 @@ class TDL2Driver : public TBusDriver {
   std::int32_t DecodeLeds();
 
   // Parks the driver thread, runs the start sequence, sets the line back to 2400 baud, 10 ms
-  // read time-out, DTR asserted, purges; then SilenceCount := 500 and Mode := 0. Called on the
-  // client's thread (or in the constructor).
+  // read time-out, DTR asserted, purges; then SilenceCount := 500 and Mode := 0, and the driver
+  // thread asks for the 'V' answer 500 ms later unless it came by itself. Called on the client's
+  // thread (or in the constructor).
   void RestartAdapter();
 
   // The complete frame in RxBuffer. False when it is dropped as malformed (bad checksum, or LED
@@ -201,12 +210,18 @@ class TDL2Driver : public TBusDriver {
  private:
   void CheckPause(bool& Parked);
   void Transmit();
+  // Mode 0 on an idle tick that may transmit: sends the 'V' command when it is due.
+  void AskVersionWhenDue();
 
   std::mutex pause_mutex_;
   Condition pause_changed_;
   std::atomic<std::uint32_t> bytes_received_{0};
   std::atomic<std::uint32_t> idle_ticks_before_tx_{0};
   std::atomic<std::uint32_t> transmissions_{0};
+  std::atomic<std::uint32_t> version_queries_{0};
+  // When the driver thread next sends 'V' while the mode is 0, on the clock's time line;
+  // Duration::max() while none is due. Set by a restart, then by the driver thread.
+  std::atomic<Duration::rep> version_query_due_{Duration::max().count()};
   std::uint32_t idle_run_ = 0;      // driver thread only
   std::uint8_t rx_idle_ticks_ = 0;  // driver thread only: idle ticks since the last byte
 };

@@ -94,6 +94,8 @@ class TBusDriver : public TSafeThread {
   virtual bool GetFrame(TBusFrame& Frame) = 0;
   // The port's PortNumber; 0 when it is not open.
   virtual std::uint8_t GetPortNumber() = 0;
+  // True when the driver's port has vanished (the adapter was unplugged); false here.
+  virtual bool PortVanished() { return false; }
 
   // The device address used for frames whose byte 3 is $FF.
   virtual std::uint8_t GetAddress();

@@ -14,6 +14,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 (cd build && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300)
+# The Debian package made from this build: lintian, the desktop entry, the AppStream metadata,
+# and the programs run from the unpacked package.
+scripts/check-package.sh build
 
 [ "${ZO_SANITIZER_BUILDS:-yes}" = "no" ] && exit 0
 

@@ -142,4 +142,12 @@ std::string TRS232o::DeviceName() const {
   return backend_ ? backend_->Describe() : std::string();
 }
 
+bool TRS232o::Vanished() const {
+  return backend_ && backend_->Vanished();
+}
+
+std::string TRS232o::OpenNote() const {
+  return backend_ ? backend_->OpenNote() : std::string();
+}
+
 }  // namespace zo

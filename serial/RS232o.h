@@ -77,6 +77,12 @@ class TRS232o {
   // What the port is attached to (device path or simulated line), empty while closed.
   std::string DeviceName() const;
 
+  // True when the open device has gone (an adapter unplugged): reads and writes do nothing from
+  // then on, and only closing and opening the port again can reach the device once it is back.
+  bool Vanished() const;
+  // What opening the device did beyond the line settings (low-latency mode), for the text log.
+  std::string OpenNote() const;
+
   // Why the last Open failed (missing device, lack of permission, ...), for the text log; empty
   // after a successful Open.
   const std::string& OpenFailure() const { return open_failure_; }

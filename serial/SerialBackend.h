@@ -92,6 +92,14 @@ class SerialBackend {
     (void)Dtr;
     return false;
   }
+
+  // True once the device has gone (USB adapter pulled, pseudo-terminal master closed, simulated
+  // line unplugged): it stays gone, and only a new opening of its path can reach it again.
+  virtual bool Vanished() const { return false; }
+
+  // What opening the device did beyond the line settings, for the text log (for a USB adapter,
+  // whether its low-latency mode is on or why not); empty when there is nothing to say.
+  virtual std::string OpenNote() const { return {}; }
 };
 
 }  // namespace zo

@@ -125,6 +125,7 @@ struct SimLine::State {
   bool BusMode = false;
   bool Loopback = false;
   long PortBreaksSeen = 0;  // breaks the port's receiver saw in loopback since it opened
+  bool RtsKeysTransmitter = false;
   double Corruption = 0.0;
   std::vector<SimLine::TCorruption> Corruptions;
   std::mt19937 Random;
@@ -186,8 +187,11 @@ struct SimLine::State {
     const std::int32_t baud = Rx[Side].Line.BaudRate;
     const bool port_reachable = PortOpen && Plugged;
     const bool looped = Loopback && Side == kPort;
-    const bool to_other = !looped && (Side == kPort ? Plugged : port_reachable);
-    const bool to_self = looped ? port_reachable : BusMode && (Side == kPeer || port_reachable);
+    const bool keyed_off =
+        Side == kPort && BusMode && RtsKeysTransmitter && !Rx[kPort].Line.RtsEnabled;
+    const bool to_other = !looped && !keyed_off && (Side == kPort ? Plugged : port_reachable);
+    const bool to_self =
+        looped ? port_reachable : !keyed_off && BusMode && (Side == kPeer || port_reachable);
     for (int i = 0; i < Count; ++i) {
       auto w = std::make_shared<TWire>();
       w->Core = std::make_shared<TWireCore>();
@@ -202,7 +206,7 @@ struct SimLine::State {
       w->End = w->Start + ByteTime(baud, Parity);
       tx.LastEnd = w->End;
       tx.Queue.push_back(w);
-      if (BusMode) {
+      if (BusMode && !keyed_off) {
         for (const TWireRef& o : other_tx.Queue) {
           if (o->Core->Cancelled || o->Start >= w->End || w->Start >= o->End) continue;
           w->Collisions.push_back(o->Core);
@@ -377,6 +381,11 @@ class SimPortSide final : public SerialBackend {
     return true;
   }
 
+  bool Vanished() const override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    return !s_.PortAlive(generation_);
+  }
+
  private:
   bool SetModemLine(bool TLineSettings::*Field, bool Asserted) {
     std::lock_guard<std::mutex> lock(s_.Mutex);
@@ -548,6 +557,11 @@ void SimLine::SetBusMode(bool On) {
 void SimLine::SetLoopback(bool On) {
   std::lock_guard<std::mutex> lock(state_->Mutex);
   state_->Loopback = On;
+}
+
+void SimLine::SetRtsKeysTransmitter(bool On) {
+  std::lock_guard<std::mutex> lock(state_->Mutex);
+  state_->RtsKeysTransmitter = On;
 }
 
 void SimLine::Unplug() {

@@ -19,7 +19,7 @@
 //   sender's own receiver at the same moment as the other side's (the bus echo), and bytes of the
 //   two sides whose wire times overlap collide: both receivers get the bitwise AND of the values
 //   (the bus is dominant-low) with a framing error (each colliding byte still arrives, as that
-//   AND);
+//   AND); the adapter may let the port's bytes onto the bus only while RTS is asserted;
 // - bytes the peer sends while the port side is closed or unplugged reach no port (a closed
 //   port's receiver hears nothing); opening the port side starts with an empty input.
 // Every wait goes through the installed clock.
@@ -98,6 +98,10 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
   // bridges TX and RX, and the peer hears none of it; a break the port side sends is counted by
   // its own receiver. Off by default.
   void SetLoopback(bool On);
+  // In bus mode: the port's bytes reach the bus (the stations behind the adapter and the port's
+  // own echo) only while the port asserts RTS, as through a line driver that RTS switches on. A
+  // byte sent with RTS cleared still takes its wire time and reaches no one. Off by default.
+  void SetRtsKeysTransmitter(bool On);
 
   // --- Faults ---
   // Unplugged: the port side's reads and writes fail as those of a vanished USB device (they

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iterator>
 
 #include "serial/ReadTimer.h"
@@ -130,13 +131,48 @@ std::unique_ptr<TermiosBackend> TermiosBackend::Open(const std::string& Path, in
     Error = errno != 0 ? errno : EIO;
     return nullptr;
   }
+  backend->RequestLowLatency();
   return backend;
 }
 
 TermiosBackend::TermiosBackend(int Fd, const std::string& Path) : fd_(Fd), path_(Path) {}
 
 TermiosBackend::~TermiosBackend() {
+  RestoreLatency();
   ::close(fd_);
+}
+
+void TermiosBackend::RequestLowLatency() {
+  serial_struct serial{};
+  if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) {
+    const int error = errno;
+    open_note_ =
+        "low-latency mode not available on " + path_ + " (" +
+        (error == ENOTTY ? std::string("not a serial port driver") : std::strerror(error)) +
+        "); carrying on without it";
+    return;
+  }
+  if ((serial.flags & ASYNC_LOW_LATENCY) != 0) {
+    open_note_ = "low-latency mode already on for " + path_;
+    return;
+  }
+  serial.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd_, TIOCSSERIAL, &serial) != 0) {
+    open_note_ = "low-latency mode refused for " + path_ + " (" + std::strerror(errno) +
+                 "); carrying on without it";
+    return;
+  }
+  restore_latency_ = true;
+  open_note_ = "low-latency mode on for " + path_;
+}
+
+void TermiosBackend::RestoreLatency() {
+  if (!restore_latency_ || vanished_) return;
+  serial_struct serial{};
+  if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags &= ~ASYNC_LOW_LATENCY;
+  (void)::ioctl(fd_, TIOCSSERIAL, &serial);
+  restore_latency_ = false;
 }
 
 bool TermiosBackend::GetLine(TLineSettings& Line) {

@@ -60,6 +60,18 @@ void LogFailure(const char* operation, int n) {
           std::to_string(n) + "): no success after " + std::to_string(Tries) + " tries");
 }
 
+// Asks the caller's Stop before setting `n`; a stop is logged as a failure is.
+bool Stopped(const TSettingsSteps& steps, const char* operation, int n) {
+  if (!steps.Stop || !steps.Stop()) return false;
+  LogText(std::string(operation) + ": stopped before " + Quantities[n - 1].Name + " (setting " +
+          std::to_string(n) + ")");
+  return true;
+}
+
+void Report(const TSettingsSteps& steps, int n) {
+  if (steps.Done && SettingTable[n].IsPresent()) steps.Done(n);
+}
+
 // The polling order of the monitor values and the window labels that show them.
 const struct {
   int Setting;
@@ -237,38 +249,51 @@ bool SelectVersion(std::int32_t Number) {
 
 // ---- reading and writing ----
 
-bool ReadSettings(TBusDriver* Driver) {
+bool ReadSettings(TBusDriver* Driver, const TSettingsSteps& Steps) {
   bool all = true;
   for (int n = SettingAbsorptionVoltage; n <= SettingFlagsB && all; ++n) {
+    if (Stopped(Steps, "Read settings", n)) return false;
     all = WithRetries(SettingTable[n], &TSetting::ReadFrom, Driver);
     if (!all) LogFailure("Read settings", n);
+    if (all) Report(Steps, n);
   }
   const std::int32_t kind = SettingTable[SettingDeviceKind].Value;
   IsInverterOnly = IsInverterFamily() && !(kind >= 120 && kind <= 136);
   return all;
 }
 
-bool WriteSettings(TBusDriver* Driver) {
+bool WriteSettings(TBusDriver* Driver, const TSettingsSteps& Steps) {
   CommitAfterWrite = false;
   bool all = true;
   const TSetting* held = nullptr;  // the last setting written to the committed page
   for (int n = SettingAbsorptionVoltage; n <= SettingFlagsA && all; ++n) {
     if (n == SettingDeviceKind) continue;
+    if (Stopped(Steps, "Write settings", n)) {
+      CommitAfterWrite = true;
+      return false;
+    }
     TSetting& setting = SettingTable[n];
     all = WithRetries(setting, &TSetting::WriteTo, Driver);
     if (!all) LogFailure("Write settings", n);
+    if (all) Report(Steps, n);
     if (all && setting.IsPresent() && setting.Address >= CommittedPage) held = &setting;
   }
   CommitAfterWrite = true;
   if (!all) return false;
   TSetting& last = SettingTable[SettingFlagsB];
+  if (Stopped(Steps, "Write settings", SettingFlagsB)) return false;
   if (!WithRetries(last, &TSetting::WriteTo, Driver)) {
     LogFailure("Write settings", SettingFlagsB);
     return false;
   }
+  Report(Steps, SettingFlagsB);
   // The commit normally follows setting 25. A version without setting 25 in the committed page
   // still owes the device the commit of the writes it holds.
   if (held != nullptr && !(last.IsPresent() && last.Address >= CommittedPage)) {
+    if (Steps.Stop && Steps.Stop()) {
+      LogText("Write settings: stopped before the commit frame");
+      return false;
+    }
     for (int attempt = 0; attempt < Tries; ++attempt)
       if (held->WriteCommit(Driver)) return true;
     LogText("Write settings: the commit frame failed after " + std::to_string(Tries) + " tries");

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,14 +183,23 @@ bool BindMonitorLabel(const std::string& Name, TValueLabel* Label);
 // $FFFF and keeps its value. True when a record was found.
 bool SelectVersion(std::int32_t Number);
 
+// What a caller may add to ReadSettings and WriteSettings (the command line's Ctrl+C): `Stop`,
+// asked before each setting and before the commit frame, ends the sequence there exactly as a
+// failure would (logged as "stopped before ..."); `Done` hears of each present setting whose
+// read or write succeeded, in order.
+struct TSettingsSteps {
+  std::function<bool()> Stop;
+  std::function<void(int Setting)> Done;
+};
+
 // Reads settings 8 to 25, up to 4 tries each (each up to 500 ms); the first setting that fails 4
 // times ends the read. Then sets IsInverterOnly from setting 19. True when all were read.
-bool ReadSettings(TBusDriver* Driver);
+bool ReadSettings(TBusDriver* Driver, const TSettingsSteps& Steps = {});
 
 // Writes settings 8 to 24 except 19, then 25 with the commit, up to 4 tries each (each frame up to
 // 500 ms); the first failure ends the sequence. On family 17 the commit frame goes out once, after
 // the last setting (also when the version lacks setting 25). True when every write succeeded.
-bool WriteSettings(TBusDriver* Driver);
+bool WriteSettings(TBusDriver* Driver, const TSettingsSteps& Steps = {});
 
 // Option flags 26 to 40. Without CurrentVersion, for an option the version lacks, or for another
 // item number, GetFlag is False and SetFlag does nothing.

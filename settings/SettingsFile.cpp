@@ -61,18 +61,19 @@ class TRecordReader {
   std::int32_t sum_ = 0;
 };
 
-// True when every record before the checksum sums to it.
-bool ChecksumMatches(const std::string& data) {
-  TRecordReader reader(data);
+}  // namespace
+
+// A short file or a wrong checksum: nothing of the file is taken.
+bool SettingsFileIntact(const std::string& Data) {
+  if (Data.size() < SettingsFileBytes) return false;
+  TRecordReader reader(Data);
   for (int r = 0; r < 30; ++r)
     reader.Get();
   const std::int32_t sum = reader.Sum();
   return reader.Get() == sum;
 }
 
-}  // namespace
-
-void SaveSettingsFile(const std::string& FileName, std::string& Message) {
+void SaveSettingsFile(const std::string& FileName, std::string& Message, std::string* Why) {
   TRecordWriter writer;
   for (int n : StoredSettings)
     writer.Put(SettingTable[n].Value);
@@ -80,7 +81,7 @@ void SaveSettingsFile(const std::string& FileName, std::string& Message) {
     writer.Put(GetFlag(static_cast<std::uint8_t>(item)) ? FlagSet : FlagClear);
   writer.Put(Is12VoltSystem ? Marker12Volt : Marker24Volt);
   writer.PutSum();
-  if (AtomicWriteFile(FileName, writer.Data()))
+  if (AtomicWriteFile(FileName, writer.Data(), Why))
     Message.clear();
   else
     Message = "Error creating file: " + FileName;
@@ -94,8 +95,7 @@ void LoadSettingsFile(const std::string& FileName, std::string& Message) {
     Message = "ECannot open file: " + FileName;
     return;
   }
-  // A short file or a wrong checksum: nothing of the file is taken.
-  if (data.size() < SettingsFileBytes || !ChecksumMatches(data)) {
+  if (!SettingsFileIntact(data)) {
     Message = "EFile corrupted!\rSettings set to default!";
     SetDefaults();
     return;

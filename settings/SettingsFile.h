@@ -17,8 +17,14 @@ constexpr std::size_t SettingsFileBytes = 124;
 
 // Writes the settings of the current version to `FileName`. The new file replaces an existing one
 // in one step, so a failed save leaves the old file as it was. `Message` is empty on success,
-// otherwise "Error creating file: " + FileName (shown as an error).
-void SaveSettingsFile(const std::string& FileName, std::string& Message);
+// otherwise "Error creating file: " + FileName (shown as an error); `Why` (when given) then says
+// why in the system's words ("No such file or directory", ...).
+void SaveSettingsFile(const std::string& FileName, std::string& Message,
+                      std::string* Why = nullptr);
+
+// True when `Data` (a file's first bytes) is a whole settings file whose checksum matches: what
+// LoadSettingsFile takes rather than calling the file corrupted.
+bool SettingsFileIntact(const std::string& Data);
 
 // Reads `FileName` (opened read-only, never changed) into the settings model, converts the
 // voltages between 12 V and 24 V files, and clamps every value to the current version's bounds.

@@ -120,7 +120,9 @@ TPtyBridge::TPtyBridge(std::shared_ptr<SimLine> Line, std::unique_ptr<SerialBack
       watch_(Watch),
       slave_path_(std::move(SlavePath)) {
   line_settings_.BaudRate = 0;  // unknown: the first look programs the port side
-  line_settings_.RtsEnabled = true;
+  // A pseudo-terminal carries no modem lines: the bridge holds them as detection leaves them for
+  // a DL2 (DTR asserted, RTS cleared), which takes frames only then.
+  line_settings_.RtsEnabled = false;
   line_settings_.DtrEnabled = true;
 }
 

@@ -27,6 +27,9 @@ SimDL1Adapter::SimDL1Adapter(std::shared_ptr<SimLine> Line, std::shared_ptr<SimD
       chatter_on_(Config.Chatter),
       random_(Config.Seed) {
   line_->SetBusMode(true);
+  // The adapter's line driver is switched on by RTS: the PC's bytes reach the bus, and come back
+  // as their echo, only while the PC asserts RTS.
+  line_->SetRtsKeysTransmitter(true);
   line_->PeerSetLine(kBusBaud, 'S');
 }
 

@@ -1,9 +1,10 @@
 // A simulated DL1 adapter on a device bus, with one device and, optionally, another station.
 //
 // The DL1 is a level converter: it passes every byte through at any speed, and the bus gives every
-// station (the PC included) the echo of its own bytes. The simulated line in bus mode does both
-// (the echo and the collisions of overlapping bytes), so this simulator only plays the stations
-// behind the adapter:
+// station (the PC included) the echo of its own bytes. Its transmitter onto the bus is switched on
+// by the PC's RTS: bytes the PC sends with RTS cleared reach neither the bus nor the echo. The
+// simulated line in bus mode does both (the echo and the collisions of overlapping bytes), so this
+// simulator only plays the stations behind the adapter:
 // - the device: its UART listens at 1200 baud with space parity and the ninth bit; it assembles
 //   4-byte frames (a marked first byte, three unmarked bytes, the four summing to 0 modulo 256)
 //   and hands each frame of the PC to the SimDevice, with the device's own address (the DL1 bus
@@ -42,7 +43,8 @@ struct TSimDL1Config {
 
 class SimDL1Adapter final : public TThread {
  public:
-  // Puts `Line` into bus mode and the peer's UART at 1200 baud, space parity. Start runs it.
+  // Puts `Line` into bus mode with RTS keying the PC's transmitter, and the peer's UART at 1200
+  // baud, space parity. Start runs it.
   SimDL1Adapter(std::shared_ptr<SimLine> Line, std::shared_ptr<SimDevice> Device,
                 const TSimDL1Config& Config = {});
   // Stops the thread.

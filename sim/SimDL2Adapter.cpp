@@ -119,6 +119,22 @@ void SimDL2Adapter::PowerCycle() {
   line_->Wake();
 }
 
+void SimDL2Adapter::SwitchOff() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_ = TDL2SimState::Off;
+  state_due_.reset();
+  traffic_due_.reset();
+  xon_due_.reset();
+  power_due_.reset();
+  finish_due_.reset();
+  pending_.clear();
+  rx_.clear();
+}
+
+void SimDL2Adapter::SwitchOn() {
+  PowerCycle();
+}
+
 void SimDL2Adapter::Stop() {
   if (!worker_) return;
   worker_->Terminate();
@@ -320,12 +336,8 @@ void SimDL2Adapter::RunDue(TimePoint Now) {
       state_ = TDL2SimState::Application;
       ++application_starts_;
       line_->PeerSetLine(kFrameBaud, 'N');
-      // The application announces itself: the driver leaves mode 0 only on a 'V' answer.
-      std::vector<std::uint8_t> body{0xFF, 'V'};
-      for (int shift = 0; shift < 32; shift += 8)
-        body.push_back(static_cast<std::uint8_t>(firmware_version_ >> shift));
-      if (config_.NineBit) body.push_back('W');
-      line_->PeerWrite(FrameOf(body));
+      // The application announces itself (unless told not to) with its 'V' answer.
+      if (config_.AnnounceOnStart) line_->PeerWrite(FrameOf(VersionAnswer()));
       if (config_.BusTraffic) ScheduleTraffic(Now);
     } else if (state_ == TDL2SimState::BootblockCommand) {
       // No letter came: back to what ran before, at its speed.
@@ -387,7 +399,8 @@ void SimDL2Adapter::OnByte(const TSimByte& Byte) {
       OnLineByte(Byte, now);
       break;
     case TDL2SimState::Application:
-      OnApplicationByte(Byte);
+      // Its receiver listens only with DTR asserted and RTS cleared, as detection leaves them.
+      if (line_->PortDtr() && !line_->PortRts()) OnApplicationByte(Byte);
       break;
     default:
       break;
@@ -545,6 +558,7 @@ void SimDL2Adapter::OnPcFrame(const std::vector<std::uint8_t>& Frame) {
   const std::size_t n = Frame[0];
   if (n >= 2 && Frame[1] == 0xFF) {
     if (Sum(Frame, Frame.size()) != 0) return;
+    if (config_.EchoAdapterCommands) line_->PeerWrite(Frame);
     OnAdapterCommand(std::vector<std::uint8_t>(Frame.begin() + 1, Frame.begin() + 1 + n));
     return;
   }
@@ -556,6 +570,14 @@ void SimDL2Adapter::OnPcFrame(const std::vector<std::uint8_t>& Frame) {
   }
 }
 
+std::vector<std::uint8_t> SimDL2Adapter::VersionAnswer() const {
+  std::vector<std::uint8_t> body{0xFF, 'V'};
+  for (int shift = 0; shift < 32; shift += 8)
+    body.push_back(static_cast<std::uint8_t>(firmware_version_ >> shift));
+  if (config_.NineBit) body.push_back('W');
+  return body;
+}
+
 void SimDL2Adapter::SendAnswer(std::vector<std::uint8_t> Body) {
   ++answered_[Body[1] & 0x7F];
   line_->PeerWrite(FrameOf(Body));
@@ -564,11 +586,7 @@ void SimDL2Adapter::SendAnswer(std::vector<std::uint8_t> Body) {
 void SimDL2Adapter::OnAdapterCommand(const std::vector<std::uint8_t>& Body) {
   const std::uint8_t letter = Body[1];
   if (letter == 'V') {
-    std::vector<std::uint8_t> answer{0xFF, 'V'};
-    for (int shift = 0; shift < 32; shift += 8)
-      answer.push_back(static_cast<std::uint8_t>(firmware_version_ >> shift));
-    if (config_.NineBit) answer.push_back('W');
-    SendAnswer(answer);
+    SendAnswer(VersionAnswer());
   } else if (letter == 'L') {
     SendAnswer({0xFF, 'L', config_.LedOn, config_.LedBlink});
   } else if (letter == 'S') {

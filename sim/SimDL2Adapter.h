@@ -23,7 +23,8 @@
 // 'ZODL2', the firmware version (4 bytes, little-endian), the block count (2 bytes) and the
 // hardware id '2'.
 //
-// The application speaks the frame protocol at 2400 baud: adapter commands 'V' (four version
+// The application takes frames only while the port asserts DTR and clears RTS (as detection
+// leaves the lines); it speaks the frame protocol at 2400 baud: adapter commands 'V' (four version
 // bytes, then 'W' in 9-bit mode), 'L' (LED-on, LED-blink), 'S' (panel state; answered with an
 // empty 'S') and, in 9-bit mode, 'W' (three bytes to the device, its three reply bytes back). In
 // ZOBus mode it echoes every addressed request byte for byte, as it hears it back from the bus,
@@ -120,6 +121,12 @@ struct TSimDL2Config {
   // The line carries no break (a pseudo-terminal, which passes only byte content): the
   // application hands over to its bootblock as soon as it has answered the update request.
   bool BreakInvisible = false;
+  // The application announces itself with a 'V' answer when it starts; when false it answers 'V'
+  // only when asked.
+  bool AnnounceOnStart = true;
+  // The application echoes the PC's adapter commands (as it hears them back from the bus) before
+  // it answers them.
+  bool EchoAdapterCommands = false;
 };
 
 class SimDL2Adapter {
@@ -137,6 +144,10 @@ class SimDL2Adapter {
   void PowerCycle();
   // Ends the thread and waits for it (at once; no wait is longer than 100 ms).
   void Stop();
+  // The device, and the adapter it powers, switched off (it hears and sends nothing) and on
+  // again (it starts as at power-on).
+  void SwitchOff();
+  void SwitchOn();
 
   // While set, the adapter hears nothing and sends nothing (a loose cable); it then continues in
   // the state it was in.
@@ -199,6 +210,8 @@ class SimDL2Adapter {
   void Reply(std::uint8_t Byte, TimePoint Due);
   void FinishProgramming();
   void SendAnswer(std::vector<std::uint8_t> Body);
+  // The body of the 'V' answer: $FF, 'V', four version bytes, 'W' in 9-bit mode.
+  std::vector<std::uint8_t> VersionAnswer() const;
   std::vector<std::uint8_t> TrafficFrame();
   void ScheduleTraffic(TimePoint Now);
   bool IsSyncByte(const TSimByte& Byte) const;

@@ -206,6 +206,11 @@ int SimDevice::PendingCommitWrites() const {
   return static_cast<int>(pending_commit_.size());
 }
 
+void SimDevice::SetDeafToWrites(bool Value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  deaf_to_writes_ = Value;
+}
+
 std::optional<TReplyBytes> SimDevice::Handle(std::uint8_t Address, const TReplyBytes& Request) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (silent_ || Address != config_.Address) return std::nullopt;
@@ -233,6 +238,7 @@ std::optional<TReplyBytes> SimDevice::Handle(std::uint8_t Address, const TReplyB
       return word_reply(0x84, static_cast<std::uint16_t>(LiveMonitorValue(monitor)));
     return word_reply(0x84, ReadWord(address));
   }
+  if (deaf_to_writes_) return std::nullopt;
   if (cmd == 0x08 || cmd == 0x09) {
     memory_[static_cast<std::uint16_t>(((cmd - 0x08) << 8) | lo)] = hi;
   } else if (cmd >= 0x12 && cmd <= 0x30) {

@@ -58,6 +58,8 @@ class SimDevice {
   void SetTurnaroundMs(int Ms);
   void SetSilent(bool Value);  // a device that no longer answers
   bool Silent() const;
+  // A device that still answers but no longer takes writes (nor commits).
+  void SetDeafToWrites(bool Value);
 
   // The raw value of setting n (1 to 25) as the device holds it now (monitor values: the live
   // value). -1 when the version lacks it.
@@ -94,6 +96,7 @@ class SimDevice {
   std::map<std::uint8_t, int> frames_seen_;
   std::uint16_t led_state_ = 0x0021;
   bool silent_ = false;
+  bool deaf_to_writes_ = false;
   TimePoint start_;
 };
 

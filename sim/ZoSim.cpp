@@ -6,10 +6,13 @@
 //   build/bin/zocfg detect --port /dev/pts/N
 //   ZO_COM7=/dev/pts/N build/bin/zoconfigure
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,11 +48,13 @@ const char HelpText[] =
     "                     programmed DL2)\n"
     "  --traffic          other stations' frames pass now and then\n"
     "  --silent-after N   the device stops answering after N requests (0: silent at once)\n"
+    "  --deaf-after N     the device still answers but takes no writes after N requests\n"
     "  --garble P         each byte to the program gets a flipped bit with probability P\n"
     "  --seed N           seed of the garbling and of the adapter's choices (1)\n"
     "  --state FILE       on exit and on SIGUSR1, write the device's settings and frame\n"
     "                     counts to FILE\n"
-    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit)\n"
+    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit);\n"
+    "                     only where nothing is, or over a link an earlier zo-sim left\n"
     "  --list             list the versions of the table and exit\n"
     "  --help             this text\n";
 
@@ -63,6 +68,7 @@ struct TSimOptions {
   TDL2Variant Variant = TDL2Variant::NewBootblock;
   bool Traffic = false;
   std::int32_t SilentAfter = -1;
+  std::int32_t DeafAfter = -1;
   double Garble = 0;
   std::int32_t Seed = 1;
   std::string State, Link;
@@ -115,6 +121,8 @@ bool Parse(int argc, char** argv, TSimOptions& O, std::string& Error) {
       if (!number(O.Firmware, 0)) return false;
     } else if (name == "--silent-after") {
       if (!number(O.SilentAfter, 0)) return false;
+    } else if (name == "--deaf-after") {
+      if (!number(O.DeafAfter, 0)) return false;
     } else if (name == "--seed") {
       if (!number(O.Seed, 0)) return false;
     } else if (name == "--mode") {
@@ -192,6 +200,43 @@ bool WriteState(const std::string& Path, const SimDevice& Device, const SimDL2Ad
   return std::rename(temporary.c_str(), Path.c_str()) == 0;
 }
 
+// Where the symbolic link `Path` points, or empty when `Path` is not a symbolic link.
+std::string LinkTarget(const std::string& Path) {
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
+  std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
+  const ssize_t length = ::readlink(Path.c_str(), target.data(), target.size() - 1);
+  if (length < 0) return "";
+  return std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+// True for the link an earlier zo-sim left behind: one to a pseudo-terminal.
+bool OwnLink(const std::string& Target) {
+  const std::string prefix = "/dev/pts/";
+  if (Target.size() <= prefix.size() || Target.compare(0, prefix.size(), prefix) != 0) return false;
+  for (std::size_t i = prefix.size(); i < Target.size(); ++i)
+    if (Target[i] < '0' || Target[i] > '9') return false;
+  return true;
+}
+
+// Makes `Path` a link to `Terminal`: where nothing is, or over a link an earlier zo-sim made.
+// Anything else at `Path` (a file, a folder, a device, another link) is left alone.
+bool MakeLink(const std::string& Path, const std::string& Terminal, std::string& Error) {
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode) || !OwnLink(LinkTarget(Path))) {
+      Error = "--link " + Path + ": something else is there already; it is left as it is";
+      return false;
+    }
+    ::unlink(Path.c_str());
+  }
+  if (::symlink(Terminal.c_str(), Path.c_str()) != 0) {
+    Error = "cannot make the link " + Path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,12 +293,14 @@ int main(int argc, char** argv) {
   adapter_config.Seed = static_cast<std::uint32_t>(o.Seed);
   SimDL2Adapter adapter(line, &device, adapter_config);
 
-  if (o.SilentAfter > 0) {
+  if (o.DeafAfter == 0) device.SetDeafToWrites(true);
+  if (o.SilentAfter > 0 || o.DeafAfter > 0) {
     // Looked at before each of the program's requests reaches the adapter, so the request after
-    // the N-th already meets a silent device.
-    const int limit = o.SilentAfter;
-    bridge->SetBeforeForward([&device, &adapter, limit] {
-      if (adapter.RequestsPassed() >= limit) device.SetSilent(true);
+    // the N-th already meets a silent (or deaf) device.
+    const int silent = o.SilentAfter, deaf = o.DeafAfter;
+    bridge->SetBeforeForward([&device, &adapter, silent, deaf] {
+      if (silent > 0 && adapter.RequestsPassed() >= silent) device.SetSilent(true);
+      if (deaf > 0 && adapter.RequestsPassed() >= deaf) device.SetDeafToWrites(true);
     });
   }
   if (o.Garble > 0) bridge->SetGarble(o.Garble, static_cast<std::uint32_t>(o.Seed));
@@ -261,10 +308,11 @@ int main(int argc, char** argv) {
   adapter.Start();
   bridge->Start();
   if (!o.Link.empty()) {
-    ::unlink(o.Link.c_str());
-    if (::symlink(bridge->SlavePath().c_str(), o.Link.c_str()) != 0) {
-      std::fprintf(stderr, "zo-sim: cannot make the link %s\n", o.Link.c_str());
-      o.Link.clear();
+    if (!MakeLink(o.Link, bridge->SlavePath(), error)) {
+      std::fprintf(stderr, "zo-sim: %s\n", error.c_str());
+      bridge->Stop();
+      adapter.Stop();
+      return 1;
     }
   }
   std::printf("%s\n", bridge->SlavePath().c_str());
@@ -279,7 +327,8 @@ int main(int argc, char** argv) {
 
   bridge->Stop();
   adapter.Stop();
-  if (!o.Link.empty()) ::unlink(o.Link.c_str());
+  // Only the link made above, if it still stands as it was made.
+  if (!o.Link.empty() && LinkTarget(o.Link) == bridge->SlavePath()) ::unlink(o.Link.c_str());
   int status = 0;
   if (!o.State.empty() && !WriteState(o.State, device, adapter)) {
     std::fprintf(stderr, "zo-sim: cannot write %s\n", o.State.c_str());

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "threads/Clock.h"
@@ -44,9 +45,14 @@ class TThread {
   void FreeWhenEnded();
 
   // Best effort: on Linux a process may not be allowed to raise a thread's priority; that is not
-  // an error. The level is kept and reported either way.
+  // an error. The level is kept and reported either way. tpTimeCritical asks for real-time
+  // scheduling, else the best nice level allowed (threads/Priority.h); the other levels map to
+  // nice values.
   void SetPriority(TThreadPriority Value);
   TThreadPriority Priority() const { return priority_.load(); }
+  // What a tpTimeCritical thread got, for the text log: empty until the running thread has
+  // applied it (and for the other levels).
+  std::string SchedulingReport() const;
 
   // 259 while the thread has not ended, then Execute's ReturnValue.
   std::uint32_t ExitCode() const { return exit_code_.load(std::memory_order_acquire); }
@@ -80,6 +86,9 @@ class TThread {
   std::atomic<TThreadPriority> priority_{tpNormal};
   std::atomic<std::uint32_t> exit_code_{STILL_ACTIVE};
   std::atomic<int> native_tid_{0};
+  std::atomic<pthread_t> native_handle_{};
+  mutable std::mutex scheduling_mutex_;  // guards scheduling_report_
+  std::string scheduling_report_;
 };
 
 }  // namespace zo

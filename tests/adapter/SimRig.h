@@ -95,6 +95,7 @@ class SimRig {
 
   std::uint8_t Number() const { return number_; }
   SimLine& Line() { return *line_; }
+  const std::shared_ptr<SimLine>& LinePtr() { return line_; }
   sim::SimDevice& Device() { return *device_; }
   sim::SimDL2Adapter& DL2() { return *dl2_; }
   sim::SimDL1Adapter& DL1() { return *dl1_; }

@@ -3,6 +3,7 @@
 // take part.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -39,6 +40,15 @@ std::vector<Bytes> SentFrames(const std::string& Trace) {
 
 bool Contains(const std::string& Text, const std::string& Part) {
   return Text.find(Part) != std::string::npos;
+}
+
+// Waits up to 20 s for `Done`; its last answer.
+template <class Pred>
+bool Eventually(Pred Done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!Done() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return Done();
 }
 
 // The settings model of this test process, built on the VERSION.DAT beside the programs: it
@@ -221,15 +231,161 @@ TEST_F(ZocfgEndToEnd, ABadSettingsFileGivesFileErrorAndTheDeviceIsNotWritten) {
   RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), file});
   EXPECT_EQ(r.Status, 3) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "File corrupted!\n")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "Nothing was sent to the device.")) << r.Err;
 
   // A file that cannot be opened is found before the port is.
   r = Zocfg(folder_, {"write", "--port", sim.Path(), folder_.File("missing.zsf")});
   EXPECT_EQ(r.Status, 3);
   EXPECT_TRUE(Contains(r.Err, "Cannot open file: " + folder_.File("missing.zsf"))) << r.Err;
 
+  // Both are found before the device is asked anything.
   std::map<std::string, std::string> state = sim.Stop();
+  EXPECT_EQ(state["requests"], "0");
   EXPECT_EQ(state["setting 9"], "2760");
-  EXPECT_EQ(state.count("frames 0B"), 0u);
+}
+
+TEST_F(ZocfgEndToEnd, CtrlCStopsAWriteAndAReadBeforeTheNextFrame) {
+  SimProcess sim(folder_, {"--device", "1711104"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  const std::string file = SaveModel("send.zsf");
+  const std::string out = folder_.File("write-out"), err = folder_.File("write-err");
+  {
+    Child write(BinFolder() + "/zocfg", {"write", "--port", sim.Path(), file}, out, err);
+    sim.StateWhen([](auto& s) { return std::atoi(s["frames 0B"].c_str()) >= 2; });
+    write.Signal(SIGINT);
+    EXPECT_EQ(write.Wait(10000), 1) << ReadFile(err);
+  }
+  const std::string text = ReadFile(err);
+  EXPECT_TRUE(Contains(text, "Stopping after the current frame...")) << text;
+  EXPECT_TRUE(Contains(text, "error: Interrupted.\n  Sent: Absorption voltage; ")) << text;
+  EXPECT_TRUE(Contains(text, "Not sent: ")) << text;
+  EXPECT_FALSE(Contains(ReadFile(out), "Settings sent")) << ReadFile(out);
+  // No frame followed the stop: the device still waits for its commit.
+  std::map<std::string, std::string> state = sim.StateWhen([](auto&) { return true; });
+  EXPECT_LT(std::atoi(state["frames 0B"].c_str()), 20);
+  EXPECT_NE(state["pending_commit"], "0");
+
+  // A read stopped by SIGTERM saves nothing.
+  const std::string saved = folder_.File("read.zsf");
+  const int requests = std::atoi(state["requests"].c_str());
+  Child read(BinFolder() + "/zocfg", {"read", "--port", sim.Path(), "--out", saved}, out, err);
+  sim.StateWhen([&](auto& s) { return std::atoi(s["requests"].c_str()) >= requests + 8; });
+  read.Signal(SIGTERM);
+  EXPECT_EQ(read.Wait(10000), 1) << ReadFile(err);
+  EXPECT_NE(::access(saved.c_str(), F_OK), 0);
+}
+
+TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsCtrlCOverUntilItEnds) {
+  SimProcess sim(folder_, {"--firmware", "1130110"});
+  const std::string out = folder_.File("update-out"), err = folder_.File("update-err");
+  Child update(BinFolder() + "/zocfg", {"update-firmware", "--yes", "--port", sim.Path()}, out,
+               err);
+  ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(err), "Programming ["); }))
+      << ReadFile(err);
+  update.Signal(SIGINT);
+  update.Signal(SIGINT);
+  update.Signal(SIGTERM);
+  EXPECT_EQ(update.Wait(20000), 1) << ReadFile(err);
+  const std::string text = ReadFile(err);
+  EXPECT_TRUE(Contains(text, "Programming the DL2 - this cannot be interrupted, about ")) << text;
+  EXPECT_TRUE(Contains(text, "DL2 programmed.")) << text;
+  // The adapter answers with the carried firmware.
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "DL2 firmware:      1130118")) << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, ATraceNeverNamesAnInputOrTheOutputAndItsWriteErrorsAreFileErrors) {
+  ModelOf(Device(1711104));
+  const std::string file = SaveModel("send.zsf");
+  const std::string before = ReadFile(file);
+  const std::string hard_link = folder_.File("same.zsf");
+  ASSERT_EQ(::link(file.c_str(), hard_link.c_str()), 0);
+  const std::string fresh = folder_.File("new.zsf");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"write", "--port", "/dev/null", file, "--dry-run", "--trace", file},
+           {"write", "--port", "/dev/null", file, "--trace", hard_link},
+           {"read", "--port", "/dev/null", "--out", fresh, "--trace",
+            folder_.Path() + "/./new.zsf"},
+       }) {
+    const RunResult r = Zocfg(folder_, args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "names the same file as")) << r.Err;
+  }
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+
+  // A trace on a full disk.
+  SimProcess sim(folder_, {"--device", "1711104"});
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--trace", "/dev/full"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "No space left on device")) << r.Err;
+}
+
+TEST_F(ZocfgEndToEnd, JsonFailuresAreOneDocumentWithTheSameKeys) {
+  const std::string missing = folder_.File("missing.zsf");
+  const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+      {{"read", "--port", "1", "--timeout", "0", "--json"}, 2},
+      {{"write", "--port", folder_.File("no-port"), missing, "--json"}, 3},
+      {{"detect", "--port", folder_.File("no-port"), "--json"}, 1},
+  };
+  for (const auto& [args, status] : runs) {
+    const RunResult r = Zocfg(folder_, args);
+    EXPECT_EQ(r.Status, status) << r.Err;
+    const std::string head = "{\n  \"ok\": false,\n  \"command\": \"" + args[0] +
+                             "\",\n  \"status\": " + std::to_string(status) +
+                             ",\n  \"message\": \"";
+    EXPECT_EQ(r.Out.substr(0, head.size()), head) << r.Out;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 6) << r.Out;
+  }
+}
+
+// 23 requests find the device and read it; it stops taking the write after 10 of its frames.
+TEST_F(ZocfgEndToEnd, AWriteTheDeviceStopsTakingIsReadBackAndFails) {
+  SimProcess sim(folder_, {"--device", "1711104", "--silent-after", "33"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  const RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), SaveModel("send.zsf")});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "The settings were sent but could not be read back")) << r.Err;
+}
+
+TEST_F(ZocfgEndToEnd, AWriteTheDeviceIgnoresNamesTheSettingsThatDiffer) {
+  // Without the commit frame, none of the held writes reaches the settings.
+  SimProcess sim(folder_, {"--device", "1711104", "--deaf-after", "33"});
+  ModelOf(Device(1711104));
+  SettingTable[SettingFloatVoltage].Value = 2700;
+  const RunResult r =
+      Zocfg(folder_, {"write", "--port", sim.Path(), SaveModel("send.zsf"), "--json"});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_TRUE(Contains(r.Err,
+                       "error: The device does not hold every setting sent.\n"
+                       "  Float voltage: sent 27.00 V, the device holds 27.60 V\n"))
+      << r.Err;
+  EXPECT_TRUE(Contains(r.Out, "\"ok\": false")) << r.Out;
+}
+
+TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrItsOwnLinkStands) {
+  // A file where the link would go stays as it is, and zo-sim does not start.
+  const std::string taken = folder_.File("taken");
+  WriteFile(taken, "mine");
+  RunResult r = RunProgram(folder_, "zo-sim", {"--link", taken}, 10000);
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_EQ(ReadFile(taken), "mine");
+
+  // A link an earlier zo-sim left is replaced, and removed at exit.
+  const std::string link = folder_.File("link");
+  ASSERT_EQ(::symlink("/dev/pts/999", link.c_str()), 0);
+  {
+    SimProcess sim(folder_, {"--link", link});
+    char target[64] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, sim.Path());
+    sim.Stop();
+  }
+  struct stat st {};
+  EXPECT_NE(::lstat(link.c_str(), &st), 0);
 }
 
 TEST_F(ZocfgEndToEnd, ASilentDeviceGivesCommunicationFailure) {
@@ -336,6 +492,7 @@ TEST_F(ZocfgEndToEnd, VersionsListsTheTableAndAMissingVersionFileIsAFileError) {
   r = RunProgram(folder_, lonely, {"versions"});
   EXPECT_EQ(r.Status, 3);
   EXPECT_TRUE(Contains(r.Err, "Cannot find VERSION.DAT")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "Looked at: " + folder_.File("VERSION.DAT"))) << r.Err;
 }
 
 TEST_F(ZocfgEndToEnd, BadUsageGivesTwoAndHelpGivesZero) {
@@ -348,6 +505,8 @@ TEST_F(ZocfgEndToEnd, BadUsageGivesTwoAndHelpGivesZero) {
       {"detect", "--port", "1", "--dry-run"},  // an option of another command
       {"write", "--port", "1"},                // no file
       {"monitor", "--port", "1", "--count", "0"},
+      {"detect", "--port", "1", "--timeout", "0"},
+      {"detect", "--port", "1", "--port", "2"},
       {"versions", "--bogus"},
   };
   for (const auto& args : usage_errors) {

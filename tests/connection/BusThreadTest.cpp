@@ -1,11 +1,14 @@
 // The bus thread's states end to end on the simulated adapters and devices.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 
 #include "connection/BusThread.h"
 #include "drivers/Bustools.h"
+#include "sim/PtyBridge.h"
 #include "tests/adapter/SimRig.h"
 #include "tests/settings/SettingsTestSupport.h"
 
@@ -285,6 +288,61 @@ TEST_F(BusThread, StopsInOrderWhileDetectionWaitsForTheMainThread) {
   EXPECT_EQ(sent.load(), before);
   EXPECT_FALSE(rig.Line().PortOpen());  // the port was freed
   rig.Line().SetTap(nullptr);
+}
+
+// A USB adapter pulled while connected and plugged in again, played with pseudo-terminals: the
+// terminal the port reaches through ZO_COM<n> and a symbolic link is closed and the link removed;
+// then a new terminal is bound to the same path. The thread closes the vanished port, opens the
+// path again once it is back, and finds the target through the normal detection; the text log
+// tells each step, and what the opening and the driver thread got.
+TEST_F(BusThread, AVanishedPortIsOpenedAgainWhenItsDeviceIsBack) {
+  SimRig rig;
+  rig.StartDL2(test::DL2Of(1130118, sim::TDL2Variant::NewBootblock));
+  const std::string link = ::testing::TempDir() + "zo-replug-" + std::to_string(::getpid());
+  auto plug = [&] {
+    std::string error;
+    auto bridge = sim::TPtyBridge::Create(rig.LinePtr(), error);
+    EXPECT_TRUE(bridge) << error;
+    if (!bridge) return bridge;
+    bridge->Start();
+    ::unlink(link.c_str());
+    EXPECT_EQ(::symlink(bridge->SlavePath().c_str(), link.c_str()), 0);
+    return bridge;
+  };
+  auto bridge = plug();
+  ASSERT_TRUE(bridge);
+  ::setenv("ZO_COM57", link.c_str(), 1);
+  StartThread();
+  EXPECT_TRUE(OpenPort(57));
+  ASSERT_TRUE(PumpUntil([&] { return thread_->EffectiveVersion() == kVersion; }, 15000));
+  const std::string label = "COM57 (" + link + ")";
+  EXPECT_TRUE(test::LogHas(label + ": low-latency mode not available on " + link +
+                           " (not a serial port driver); carrying on without it"))
+      << test::Log();
+  EXPECT_TRUE(
+      PumpUntil([] { return test::Log().find("Driver thread priority: ") != std::string::npos; }));
+
+  bridge.reset();  // the terminal's master closes: the device vanishes
+  ::unlink(link.c_str());
+  ASSERT_TRUE(PumpUntil([&] { return thread_->PortGone(); }, 5000));
+  EXPECT_EQ(thread_->State(), TBusState::NoInterface);
+  EXPECT_EQ(thread_->EffectiveVersion(), -1);
+  EXPECT_TRUE(test::LogHas(label + " has vanished (adapter unplugged?)")) << test::Log();
+  EXPECT_TRUE(test::LogHas(label + ": port closed; opening it again when it is back"));
+  PumpUntil([] { return false; }, 1200);  // a few looks at a path that is not there
+  EXPECT_TRUE(thread_->PortGone());
+
+  bridge = plug();
+  ASSERT_TRUE(bridge);
+  ASSERT_TRUE(PumpUntil([&] { return thread_->EffectiveVersion() == kVersion; }, 15000));
+  EXPECT_FALSE(thread_->PortGone());
+  EXPECT_TRUE(test::LogHas(label + " is back: port opened again")) << test::Log();
+  const std::string log = test::Log();
+  EXPECT_LT(log.find("has vanished"), log.find("is back"));
+  EXPECT_LT(log.find("is back"), log.rfind("DL2 detected"));
+  Stop();
+  ::unsetenv("ZO_COM57");
+  ::unlink(link.c_str());
 }
 
 TEST_F(BusThread, StopsInOrderWhilePolling) {

@@ -25,6 +25,8 @@ class PtyPair {
 
   bool Ok() const { return master_ >= 0 && !slave_.empty(); }
   const std::string& SlavePath() const { return slave_; }
+  // The master's descriptor: tcgetattr on it reads the terminal settings the slave holds.
+  int MasterFd() const { return master_; }
 
   void Send(const std::vector<std::uint8_t>& Bytes) {
     if (!Bytes.empty()) (void)!::write(master_, Bytes.data(), Bytes.size());

@@ -1,11 +1,13 @@
 #include "serial/TermiosBackend.h"
 
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 
+#include "serial/RS232o.h"
 #include "tests/serial/PtyPair.h"
 #include "threads/Clock.h"
 
@@ -192,6 +194,58 @@ TEST(TermiosBackend, VanishedDeviceReturnsZeroWithoutSpinning) {
   // A read without any time-out still comes back.
   port->SetTimeouts(TTimeouts{});
   EXPECT_EQ(port->Read(&b, 1), 0);
+}
+
+// Every line setting the adapters need, programmed through TRS232o and read back from the
+// kernel on the terminal's other side. A pseudo-terminal keeps every flag as set except PARENB,
+// which the kernel clears (and forces CS8); the parity kind (CMSPAR, PARODD) and the input flags
+// that make per-byte parity errors visible are kept, so they are checked here.
+TEST(TermiosBackend, TheKernelHoldsEveryLineSettingTheAdaptersUse) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  int error = 0;
+  TRS232o port;
+  ASSERT_TRUE(
+      port.OpenBackend(TermiosBackend::Open(pty.SlavePath(), error), 1, 1200, 'N', 1024, 1024));
+  struct TCase {
+    std::int32_t Baud;
+    char Parity;
+    std::int32_t TimeoutMs;
+    speed_t Speed;
+  };
+  // DL1 (mark for the first byte of a frame, space for the rest), DL2, its start sequence and its
+  // bootblock.
+  const TCase cases[] = {{1200, 'M', 16, B1200},     {1200, 'S', 16, B1200},
+                         {2400, 'N', 10, B2400},     {19200, 'N', 150, B19200},
+                         {115200, 'N', 20, B115200}, {1200, 'm', 16, B1200}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(1, c.Parity) + " at " + std::to_string(c.Baud));
+    ASSERT_TRUE(port.SetLine(c.Baud, c.Parity));
+    ASSERT_TRUE(port.SetReadTimeout(c.TimeoutMs));
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.MasterFd(), &t), 0);
+    const bool parity = c.Parity != 'N';
+    const bool mark = c.Parity == 'M' || c.Parity == 'm';
+    EXPECT_EQ((t.c_cflag & CMSPAR) != 0, parity);
+    EXPECT_EQ((t.c_cflag & PARODD) != 0, mark);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_NE(t.c_cflag & CREAD, 0u);
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+    // Errored bytes marked, a valid $FF doubled, breaks ignored, nothing stripped or dropped.
+    EXPECT_NE(t.c_iflag & INPCK, 0u);
+    EXPECT_NE(t.c_iflag & PARMRK, 0u);
+    EXPECT_NE(t.c_iflag & IGNBRK, 0u);
+    EXPECT_EQ(t.c_iflag & (IGNPAR | ISTRIP | BRKINT | IXON | IXOFF | INLCR | ICRNL | IGNCR), 0u);
+    // Raw: no echo, no line editing, no signals, no output processing.
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    EXPECT_EQ(::cfgetispeed(&t), c.Speed);
+    EXPECT_EQ(::cfgetospeed(&t), c.Speed);
+  }
 }
 
 }  // namespace

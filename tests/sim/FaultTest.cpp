@@ -4,10 +4,12 @@
 // sanitizer builds of scripts/test.sh use fewer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -210,6 +212,21 @@ class RecordingLabel final : public TValueLabel {
   TSetting* setting_;
 };
 
+// A recording label on every monitor value while the object lives.
+struct RecordedMonitors {
+  RecordedMonitors() {
+    for (auto& entry : MonitorList) {
+      Labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
+      entry->ValueLabel = Labels.back().get();
+    }
+  }
+  ~RecordedMonitors() {
+    for (auto& entry : MonitorList)
+      entry->ValueLabel = nullptr;
+  }
+  std::vector<std::unique_ptr<RecordingLabel>> Labels;
+};
+
 // The bus thread on the rig's port, as the window runs it: created at start, the port chosen
 // through the pause handshake, stopped with SafeTerminate.
 class BusUnderTest {
@@ -299,16 +316,16 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
     SetKnownMonitorValues(rig.Device());
     SettingsModel model;
     ASSERT_TRUE(SelectVersion(kVersion));
-    std::vector<std::unique_ptr<RecordingLabel>> labels;
-    for (auto& entry : MonitorList) {
-      labels.push_back(std::make_unique<RecordingLabel>(entry->Setting));
-      entry->ValueLabel = labels.back().get();
-    }
+    RecordedMonitors recorded;
+    auto& labels = recorded.Labels;
     BusUnderTest bus(rig);
     ASSERT_TRUE(bus.WaitConnected());
     const int reps = FaultRepetitions();
     int shown = 0, undetectable = 0;
     TimePoint last_shown = Now();
+    // Corruptions after the last value shown: the read under way when a repetition ends may show
+    // its value in the next one.
+    std::vector<SimLine::TCorruption> carried;
     for (int rep = 0; rep < reps; ++rep) {
       for (auto& label : labels)
         label->Shown.clear();
@@ -316,7 +333,8 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
       rig.Line().SetCorruption(probability, static_cast<std::uint32_t>(rep + 1));
       PumpFor(1000);
       rig.Line().SetCorruption(0, 0);
-      const auto corruptions = rig.Line().TakeCorruptions();
+      std::vector<SimLine::TCorruption> corruptions = rig.Line().TakeCorruptions();
+      corruptions.insert(corruptions.begin(), carried.begin(), carried.end());
       // Every value shown came from a read that began after the value shown before it.
       std::vector<std::pair<TimePoint, int>> order;
       for (std::size_t i = 0; i < labels.size(); ++i)
@@ -342,6 +360,9 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
         EXPECT_NE(s.Text, "") << "rep " << rep;
         last_shown = at;
       }
+      carried.clear();
+      for (const SimLine::TCorruption& c : corruptions)
+        if (c.Start > last_shown) carried.push_back(c);
       // A lost target comes back once the line is clean.
       ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep;
     }
@@ -350,12 +371,12 @@ TEST(NoiseWhilePolling, NoCorruptedValueIsShownAt1And10PercentNoise) {
         "defeated frame check\n",
         probability * 100, reps, shown, undetectable);
     EXPECT_GT(shown, 0);
-    for (auto& entry : MonitorList)
-      entry->ValueLabel = nullptr;
   }
 }
 
-TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndReconnectsOnThePortChosenAgain) {
+// Pulled and plugged in again: the bus thread closes the vanished port, opens it again once it is
+// back and finds the target, without the port being chosen again.
+TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndFoundAgainAfterTheReplug) {
   for (TRigAdapter adapter : {TRigAdapter::DL2, TRigAdapter::DL1}) {
     VirtualRig rig({adapter});
     SettingsModel model;
@@ -378,9 +399,11 @@ TEST(UnpluggedAdapter, NoCrashNoHotLoopTargetLostAndReconnectsOnThePortChosenAga
                                 (MillisecondsBetween(from, Now()) / 1000);
       EXPECT_LT(per_second, 1000) << "rep " << rep << ": waits per second while unplugged";
       EXPECT_GT(MillisecondsBetween(unplugged, from), 0.0);
+      EXPECT_TRUE(bus.Bus().PortGone()) << "rep " << rep;
+      EXPECT_FALSE(rig.Line().PortOpen()) << "rep " << rep;
       rig.Line().Replug();
-      bus.ChoosePort();
       ASSERT_TRUE(bus.WaitConnected()) << "rep " << rep << ": no reconnection";
+      EXPECT_FALSE(bus.Bus().PortGone());
     }
   }
 }
@@ -491,7 +514,7 @@ TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
     ASSERT_TRUE(driver->Request(ok_frame)) << "rep " << rep;
     const TimePoint last_answer = Now();
     Delay(static_cast<std::uint32_t>(random() % 300));
-    const int starts = rig.DL2()->ApplicationStarts();
+    const std::uint32_t queries = driver->VersionQueries();
     rig.DL2()->SetSilent(true);
     const TimePoint silent_from = Now();
     // The client keeps asking, as the bus thread would.
@@ -520,8 +543,68 @@ TEST(DL2Silence, ModeThreeThenRestartAndRecoveryAfterTheNextVersionAnswer) {
       ASSERT_LT(MillisecondsBetween(back_from, Now()), 20000) << "rep " << rep << ": no recovery";
     }
     EXPECT_EQ(driver->GetMode(), 1) << "rep " << rep;
-    EXPECT_GT(rig.DL2()->ApplicationStarts(), starts) << "rep " << rep;
+    // The driver asked for the 'V' answer itself, well before a second restart would be due.
+    EXPECT_GT(driver->VersionQueries(), queries) << "rep " << rep;
+    EXPECT_LT(MillisecondsBetween(back_from, Now()), DL2SilencePasses * DL2ReadTimeoutMs)
+        << "rep " << rep;
   }
+}
+
+// A DL2 that does not announce itself when its application starts, on a quiet bus: the device
+// (which powers the adapter) is switched off for longer than the silence limit, so the driver
+// restarts the adapter in vain, and then on again. The driver asks for the 'V' answer itself, at
+// the earliest 500 ms after a restart and then at most once a second, so the bus thread finds the
+// target again and the live values come back without the port being chosen again.
+TEST(DL2WithoutAnnouncement, SwitchedOffAndOnItIsFoundAgainAndLiveValuesResume) {
+  TRigOptions options;
+  options.Announce = false;
+  VirtualRig rig(options);
+  std::mutex mutex;
+  std::vector<TimePoint> restarts, queries;  // 'A' of a start sequence, the 'V' command 02 FF 56
+  std::uint16_t last_two = 0;
+  rig.Line().SetTap([&](bool FromPort, std::uint8_t Value, std::int32_t Baud, char, TimePoint At) {
+    if (!FromPort) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Value == 'A' && Baud == 19200) restarts.push_back(At);
+    if (Value == 'V' && Baud == DL2Baud && last_two == 0x02FF) queries.push_back(At);
+    last_two = static_cast<std::uint16_t>((last_two << 8) | Value);
+  });
+  SettingsModel model;
+  ASSERT_TRUE(SelectVersion(kVersion));
+  RecordedMonitors recorded;
+  auto& labels = recorded.Labels;
+  auto shown_since = [&](TimePoint From) {
+    return std::all_of(labels.begin(), labels.end(), [&](const auto& l) {
+      return !l->Shown.empty() && l->Shown.back().At > From;
+    });
+  };
+  {
+    BusUnderTest bus(rig);
+    ASSERT_TRUE(bus.WaitConnected());
+    for (int rep = 0; rep < 3; ++rep) {
+      rig.DL2()->SwitchOff();
+      ASSERT_TRUE(bus.WaitLost(60000)) << "rep " << rep;
+      PumpFor(DL2SilencePasses * DL2ReadTimeoutMs + 3000);  // past the silence limit and a restart
+      rig.DL2()->SwitchOn();
+      const TimePoint on = Now();
+      ASSERT_TRUE(bus.WaitConnected(15000)) << "rep " << rep << ": not found again";
+      EXPECT_TRUE(PumpUntil([&] { return shown_since(on); }, 5000)) << "rep " << rep;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(restarts.size(), 3u);
+    ASSERT_GE(queries.size(), 3u);
+    for (std::size_t i = 1; i < queries.size(); ++i) {
+      // Not sooner than 500 ms after the restart before it, nor within a second of the last.
+      auto restart = std::upper_bound(restarts.begin(), restarts.end(), queries[i]);
+      ASSERT_NE(restart, restarts.begin()) << "a query without a restart before it";
+      const TimePoint last_restart = *std::prev(restart);
+      EXPECT_GE(MillisecondsBetween(last_restart, queries[i]), DL2VersionQueryAfterRestartMs);
+      if (queries[i - 1] > last_restart) {
+        EXPECT_GE(MillisecondsBetween(queries[i - 1], queries[i]), DL2VersionQueryIntervalMs - 1);
+      }
+    }
+  }
+  rig.Line().SetTap(nullptr);
 }
 
 TEST(PowerLostWhileProgramming, ReprogramFailsTheAdapterIsBadlyProgrammedAndTheNextRunRepairsIt) {

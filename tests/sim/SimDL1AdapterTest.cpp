@@ -132,14 +132,18 @@ TEST_F(DL1Bus, TheAdapterPassesAnyByteAtAnySpeedAndSendsNothingUnprompted) {
   EXPECT_EQ(port_->Read(&echo, 1), 1);
   port_->SetRtsCleared(true);
   EXPECT_EQ(echo, 'H');
-  // The DL2 version request is only echoed (too short for a version answer), and at 19200 baud
-  // nothing comes unprompted.
+  // The DL2 version request is only echoed (too short for a version answer), and only while RTS
+  // switches the adapter's transmitter on; at 19200 baud nothing comes unprompted.
   ASSERT_TRUE(port_->SetLine(2400, 'N'));
   const std::uint8_t v[4] = {0x02, 0xFF, 0x56, 0xA9};
-  ASSERT_EQ(port_->Write(v, 4), 4);
   std::uint8_t back[8] = {};
+  ASSERT_EQ(port_->Write(v, 4), 4);
+  EXPECT_EQ(port_->Read(back, 8), 0);  // RTS cleared: nothing reached the bus
+  port_->SetRtsCleared(false);
+  ASSERT_EQ(port_->Write(v, 4), 4);
   EXPECT_EQ(port_->Read(back, 8), 4);
   EXPECT_EQ(back[2], 0x56);
+  port_->SetRtsCleared(true);
   ASSERT_TRUE(port_->SetLine(19200, 'N'));
   port_->SetReadTimeout(50);
   port_->Purge();

@@ -118,6 +118,29 @@ TEST_F(SimDL2, EchoThatPassesThePlainChecksumIsNotTheReply) {
   EXPECT_EQ((Bytes{read[0], read[1], read[2]}), (Bytes{0x84, 0x34, 0x12}));
 }
 
+// An adapter that echoes the PC's adapter commands once the mode is known: the echo of a mode-2
+// 'W' is never taken for the device's reply, and the echo of an 'L' neither ends the wait for
+// the answer nor changes the LED state.
+TEST_F(SimDL2, EchoedAdapterCommandsAreNeitherRepliesNorLedStates) {
+  TSimDL2Config config;
+  config.EchoAdapterCommands = true;
+  config.NineBit = true;
+  Start(config);
+  TSimpleDL2Driver* d = Connect(2);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ReadSoftwareVersion(*d), kVersion);
+  Stop();
+  config.NineBit = false;
+  Start(config);
+  adapter_->SetLeds(0x21, 0x00);
+  d = Connect(1);
+  EXPECT_EQ(d->GetLedState(), 0x21);
+  adapter_->SetLeds(0x40, 0x00);
+  EXPECT_EQ(d->GetLedState(), 0x02);
+  EXPECT_EQ(d->LedOn(), 0x40);
+  EXPECT_EQ(adapter_->CommandsAnswered('L'), 2);
+}
+
 TEST_F(SimDL2, OtherStationsTrafficIsNotQueued) {
   TSimDL2Config config;
   config.BusTraffic = true;

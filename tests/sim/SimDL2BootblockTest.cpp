@@ -33,6 +33,7 @@ class Bootblock : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(port_.OpenBackend(line_->OpenPortSide(), 1, 2400, 'N', 1024, 1024));
+    port_.SetDtrCleared(false);  // as detection leaves it: the application takes frames
     device_config_.Record.fill(-1);
     adapter_.Start();
     while (adapter_.State() != TDL2SimState::Application)

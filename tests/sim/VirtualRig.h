@@ -42,6 +42,7 @@ struct TRigOptions {
   std::int32_t FirmwareVersion = 1130118;  // DL2: the firmware in its flash
   sim::TSimBootblockConfig Bootblock{};    // DL2: faults of its bootblock
   int WatchdogSeconds = 60;                // see VirtualClock
+  bool Announce = true;                    // DL2: announces itself with 'V' when it starts
 };
 
 class VirtualRig {
@@ -79,6 +80,7 @@ class VirtualRig {
       config.FirmwareVersion = Options.FirmwareVersion;
       config.Bootblock = Options.Bootblock;
       config.Seed = Options.Seed;
+      config.AnnounceOnStart = Options.Announce;
       dl2_ = std::make_unique<sim::SimDL2Adapter>(line_, device_.get(), config);
       dl2_->Start();
     }

@@ -1,0 +1,92 @@
+#include "cli/Outcome.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "cli/Json.h"
+#include "settings/VersionFile.h"
+
+namespace zo {
+
+namespace {
+
+// The name of a file that does not exist yet, with its folder resolved: two spellings of one
+// folder ("out.txt", "./out.txt") give the same text.
+std::string ResolvedName(const std::string& Path) {
+  const std::size_t slash = Path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : Path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
+  char resolved[PATH_MAX];
+  if (::realpath(folder.c_str(), resolved) == nullptr) return Path;
+  return std::string(resolved) + "/" + name;
+}
+
+bool SameFile(const std::string& A, const std::string& B) {
+  struct stat a {
+  }, b{};
+  const bool a_exists = ::stat(A.c_str(), &a) == 0;
+  const bool b_exists = ::stat(B.c_str(), &b) == 0;
+  if (a_exists && b_exists) return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  if (a_exists != b_exists) return false;
+  return ResolvedName(A) == ResolvedName(B);
+}
+
+}  // namespace
+
+std::string FailureDocument(TCommand Command, int Status, const std::string& Message) {
+  TJsonWriter j;
+  j.BeginObject();
+  j.MemberBool("ok", false);
+  j.Key("command");
+  if (Command == TCommand::None)
+    j.Null();
+  else
+    j.String(CommandName(Command));
+  j.Member("status", Status);
+  j.Member("message", Message);
+  j.EndObject();
+  return j.Text();
+}
+
+std::string SucceededDocument(const std::string& Document) {
+  if (Document.compare(0, 2, "{\n") != 0 || Document.compare(0, 3, "{\n}") == 0) return Document;
+  return "{\n  \"ok\": true," + Document.substr(1);
+}
+
+std::string TraceConflict(const TOptions& Options) {
+  if (Options.Trace.empty()) return "";
+  struct TInput {
+    const char* What;
+    std::string Path;
+  };
+  std::vector<TInput> files = {{"the settings file to send", Options.File},
+                               {"--out", Options.Out},
+                               {"VERSION.DAT", VersionFilePath(ExecutableFolder())}};
+  if (Options.Port.find('/') != std::string::npos) files.push_back({"the port", Options.Port});
+  for (const TInput& f : files) {
+    if (!f.Path.empty() && SameFile(Options.Trace, f.Path))
+      return "--trace " + Options.Trace + " names the same file as " + f.What +
+             " (the trace would overwrite it)";
+  }
+  return "";
+}
+
+std::string WhyUnreadable(const std::string& Path) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  const bool known = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (known && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  if (known && !S_ISREG(st.st_mode)) return "not a regular file";
+  return "a read failed";
+}
+
+}  // namespace zo

@@ -1,0 +1,61 @@
+#include "threads/Priority.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+
+namespace zo {
+
+namespace {
+
+long SoftLimit(int Resource) {
+  rlimit r{};
+  if (::getrlimit(Resource, &r) != 0) return 0;
+  if (r.rlim_cur == RLIM_INFINITY) return 1000;
+  return static_cast<long>(r.rlim_cur);
+}
+
+}  // namespace
+
+std::string TScheduling::Describe() const {
+  switch (Kind) {
+    case TSchedulingKind::RealTime:
+      return "real-time (SCHED_FIFO priority " + std::to_string(Level) + ")";
+    case TSchedulingKind::Nice:
+      return "nice " + std::to_string(Level) + " (real-time scheduling not allowed)";
+    case TSchedulingKind::Normal:
+      break;
+  }
+  return "normal (neither real-time scheduling nor a raised nice level allowed)";
+}
+
+TScheduling RaiseTimeCritical(const TSchedulingCalls& Calls) {
+  // A limit of 0 may still be overruled by a privilege: ask anyway, the refusal costs nothing.
+  const long rt_limit = Calls.RtPrioLimit();
+  const int rt = rt_limit > 0 ? static_cast<int>(std::min<long>(rt_limit, TimeCriticalRtPriority))
+                              : TimeCriticalRtPriority;
+  if (Calls.SetFifo(rt)) return {TSchedulingKind::RealTime, rt};
+  const long floor = 20 - Calls.NiceLimit();
+  const int nice = static_cast<int>(std::max<long>(floor, TimeCriticalNice));
+  if (nice < 0 && Calls.SetNice(nice)) return {TSchedulingKind::Nice, nice};
+  return {};
+}
+
+TSchedulingCalls SystemSchedulingCalls(pthread_t Handle, int Tid) {
+  TSchedulingCalls calls;
+  calls.RtPrioLimit = [] { return SoftLimit(RLIMIT_RTPRIO); };
+  calls.NiceLimit = [] { return SoftLimit(RLIMIT_NICE); };
+  calls.SetFifo = [Handle](int Priority) {
+    sched_param p{};
+    p.sched_priority = Priority;
+    return ::pthread_setschedparam(Handle, SCHED_FIFO, &p) == 0;
+  };
+  calls.SetNice = [Tid](int Nice) {
+    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(Tid), Nice) == 0;
+  };
+  return calls;
+}
+
+}  // namespace zo
