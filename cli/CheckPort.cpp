@@ -116,8 +116,15 @@ int CheckPort(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       Options.Json ? ResultJson(name, options.PseudoTerminal, result) : ResultText(name, result);
   std::fputs(text.c_str(), Out);
   std::fflush(Out);
-  if (!result.Aborted.empty())
+  if (!result.Aborted.empty()) {
     Ui.Note("check-port stopped: " + result.Aborted, TMsgDlgType::mtError);
+  } else if (!result.AllPass()) {
+    std::string uses;
+    for (const TUseVerdict& u : result.Uses)
+      if (u.Outcome != TCheckOutcome::Pass)
+        uses += (uses.empty() ? "" : ", ") + u.Name + ": " + CheckOutcomeName(u.Outcome);
+    Ui.Note("Not every use passes (" + uses + ").", TMsgDlgType::mtError);
+  }
   if (options.PseudoTerminal) {
     Ui.Note(
         "This is a pseudo-terminal: parity, break and modem lines do not exist on it, so the "
