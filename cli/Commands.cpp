@@ -13,6 +13,7 @@
 #include "cli/Json.h"
 #include "cli/Monitor.h"
 #include "cli/Outcome.h"
+#include "cli/PortCommands.h"
 #include "cli/SendSettings.h"
 #include "cli/Session.h"
 #include "data/CarriedFirmware.h"
@@ -557,6 +558,10 @@ int Dispatch(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
       return RunDiff(Options, Ui, Out);
     case TCommand::Decode:
       return RunDecode(Options, Ui, Out);
+    case TCommand::Ports:
+      return ListPorts(Options, Ui, Out);
+    case TCommand::CheckPort:
+      return CheckPort(Options, Ui, Out);
     case TCommand::None:
       break;
   }

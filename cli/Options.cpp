@@ -23,6 +23,8 @@ constexpr TCommandInfo Commands[] = {
     {TCommand::Versions, "versions"},
     {TCommand::Diff, "diff"},
     {TCommand::Decode, "decode"},
+    {TCommand::Ports, "ports"},
+    {TCommand::CheckPort, "check-port"},
 };
 
 TCommand FindCommand(const std::string& Name) {
@@ -33,12 +35,16 @@ TCommand FindCommand(const std::string& Name) {
 
 // The options a command takes besides --help, --trace, --timeout and --yes.
 bool Allows(TCommand Command, const std::string& Option) {
-  if (Option == "--port") return Command != TCommand::Versions && Command != TCommand::Decode;
+  if (Option == "--port")
+    return Command != TCommand::Versions && Command != TCommand::Decode &&
+           Command != TCommand::Ports;
   if (Option == "--json")
     return Command == TCommand::Detect || Command == TCommand::Read || Command == TCommand::Write ||
            Command == TCommand::Monitor || Command == TCommand::Versions ||
-           Command == TCommand::Diff || Command == TCommand::Decode;
+           Command == TCommand::Diff || Command == TCommand::Decode || Command == TCommand::Ports ||
+           Command == TCommand::CheckPort;
   if (Option == "--version" || Option == "--defaults") return Command == TCommand::Diff;
+  if (Option == "--loopback") return Command == TCommand::CheckPort;
   if (Option == "--out" || Option == "--text") return Command == TCommand::Read;
   if (Option == "--dry-run" || Option == "--no-verify") return Command == TCommand::Write;
   if (Option == "--count" || Option == "--csv" || Option == "--exit-on-loss")
@@ -70,7 +76,7 @@ bool CheckFiles(const TOptions& Options, std::string& Error) {
 bool Known(const std::string& Option) {
   return TakesValue(Option) || Option == "--json" || Option == "--dry-run" ||
          Option == "--no-verify" || Option == "--yes" || Option == "--help" ||
-         Option == "--defaults" || Option == "--exit-on-loss";
+         Option == "--defaults" || Option == "--exit-on-loss" || Option == "--loopback";
 }
 
 }  // namespace
@@ -203,6 +209,8 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
       Options.Text = g.Value;
     } else if (g.Name == "--dry-run") {
       Options.DryRun = true;
+    } else if (g.Name == "--loopback") {
+      Options.Loopback = true;
     } else if (g.Name == "--no-verify") {
       Options.NoVerify = true;
     } else if (g.Name == "--count") {
@@ -251,7 +259,12 @@ bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::str
     Error = "unexpected argument \"" + positional.front() + "\"";
     return false;
   }
+  if (Options.Command == TCommand::CheckPort && !Options.Loopback) {
+    Error = "check-port needs --loopback (bridge the port's TX and RX first)";
+    return false;
+  }
   if (Options.Command != TCommand::Versions && Options.Command != TCommand::Decode &&
+      Options.Command != TCommand::Ports &&
       !(Options.Command == TCommand::Diff && Options.Port.empty())) {
     if (Options.Port.empty()) {
       Error = std::string(CommandName(Options.Command)) + " needs --port";
@@ -416,6 +429,32 @@ std::string HelpText(TCommand Command) {
                  "lines of the trace that cannot be read are warned about with their numbers.\n"
                  "  --json            print one JSON document instead\n"
                  "Exit status: 0 decoded, 2 usage error, 3 the trace cannot be read.\n"
+    case TCommand::Ports:
+      return std::string(
+                 "Usage: zocfg ports [--json]\n"
+                 "\n"
+                 "Lists the serial ports, one line each: COM number, device path, stable name in\n"
+                 "/dev/serial/by-id, USB vendor:product and product name, kernel driver, whether\n"
+                 "you may open it (and if not, why: group, another program holding it,\n"
+                 "ModemManager), whether low-latency mode is available, and how the driver suits\n"
+                 "the DL1 (per-byte parity errors). Reads sysfs and /proc only, opens no port.\n"
+                 "  --json            print one JSON document instead of the lines\n"
+                 "\n") +
+             common;
+    case TCommand::CheckPort:
+      return std::string(
+                 "Usage: zocfg check-port --port P --loopback [--json]\n"
+                 "\n"
+                 "With the port's TX and RX bridged (a loopback plug or a jumper), checks\n"
+                 "what the adapters need: bytes back intact at each line setting, mark and\n"
+                 "space parity, a parity error flagged on exactly the byte that carries it,\n"
+                 "break, RTS and DTR, and the round trip of single bytes against the DL1's\n"
+                 "16 ms echo window; then a verdict per use (DL1, DL2, DL2 firmware update).\n"
+                 "On a pseudo-terminal it says which checks a pseudo-terminal cannot show.\n"
+                 "  --loopback        TX and RX are bridged (required)\n"
+                 "  --json            print one JSON document instead of the table\n"
+                 "Exit status 0 only when every use passes; 1 when a use fails or cannot be\n"
+                 "shown, or the port cannot be opened or vanishes during the check.\n"
                  "\n") +
              common;
     case TCommand::None:
@@ -436,6 +475,8 @@ std::string HelpText(TCommand Command) {
              "  versions         list the supported device software versions\n"
              "  diff             compare settings: device, files, defaults\n"
              "  decode           decode a trace written by --trace\n"
+             "  ports            list the serial ports and how they suit the adapters\n"
+             "  check-port       check a port through a loopback plug\n"
              "\n"
              "\"zocfg <command> --help\" describes a command.\n"
              "\n") +

@@ -19,7 +19,19 @@ enum TExitStatus : int {
   ExitFile = 3,           // VERSION.DAT, a settings file or the trace file
 };
 
-enum class TCommand { None, Detect, Read, Write, Monitor, UpdateFirmware, Versions, Diff, Decode };
+enum class TCommand {
+  None,
+  Detect,
+  Read,
+  Write,
+  Monitor,
+  UpdateFirmware,
+  Versions,
+  Diff,
+  Decode,
+  Ports,
+  CheckPort
+};
 
 struct TOptions {
   TCommand Command = TCommand::None;
@@ -40,6 +52,7 @@ struct TOptions {
   bool Defaults = false;           // diff --defaults
   std::string Csv;                 // monitor --csv FILE ("-": standard output)
   bool ExitOnLoss = false;         // monitor --exit-on-loss
+  bool Loopback = false;           // check-port --loopback
 };
 
 // Where --port leads: a port number (1 to 255, mapped as the window maps it, ZO_COM<n>

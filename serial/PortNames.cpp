@@ -49,19 +49,10 @@ bool Classify(const std::string& Name, int& Family, long& Number) {
   return false;
 }
 
-std::string ReadLine(const fs::path& File) {
-  std::ifstream in(File);
-  std::string line;
-  if (!in || !std::getline(in, line)) return {};
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
-    line.pop_back();
-  return line;
-}
-
 // The UART type of a ttyS port: 0 (PORT_UNKNOWN) marks a node the kernel made without hardware.
 // False when it cannot be told.
 bool UartType(const fs::path& SysEntry, const fs::path& Device, int& Type) {
-  const std::string text = ReadLine(SysEntry / "type");
+  const std::string text = ReadSysfsLine(SysEntry / "type");
   if (AllDigits(text)) {
     Type = std::stoi(text);
     return true;
@@ -81,19 +72,14 @@ bool UartType(const fs::path& SysEntry, const fs::path& Device, int& Type) {
 
 // The USB manufacturer and product of the device a tty hangs from, or empty.
 std::string UsbDescription(const fs::path& SysEntry) {
-  std::error_code ec;
-  fs::path dir = fs::canonical(SysEntry / "device", ec);
-  if (ec) return {};
-  for (int level = 0; level < 6 && dir.has_relative_path(); ++level, dir = dir.parent_path()) {
-    if (!fs::exists(dir / "idVendor", ec)) continue;
-    const std::string maker = ReadLine(dir / "manufacturer");
-    const std::string product = ReadLine(dir / "product");
-    if (maker.empty()) return product;
-    if (product.empty() || product.compare(0, maker.size(), maker) == 0)
-      return product.empty() ? maker : product;
-    return maker + " " + product;
-  }
-  return {};
+  const fs::path dir = UsbDeviceFolder(SysEntry);
+  if (dir.empty()) return {};
+  const std::string maker = ReadSysfsLine(dir / "manufacturer");
+  const std::string product = ReadSysfsLine(dir / "product");
+  if (maker.empty()) return product;
+  if (product.empty() || product.compare(0, maker.size(), maker) == 0)
+    return product.empty() ? maker : product;
+  return maker + " " + product;
 }
 
 // The name under which the by-id folder lists `Device`, or empty.
@@ -162,6 +148,24 @@ std::string ExplainPermission(const std::string& Path) {
 }
 
 }  // namespace
+
+std::string ReadSysfsLine(const fs::path& File) {
+  std::ifstream in(File);
+  std::string line;
+  if (!in || !std::getline(in, line)) return {};
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+    line.pop_back();
+  return line;
+}
+
+fs::path UsbDeviceFolder(const fs::path& SysEntry) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(SysEntry / "device", ec);
+  if (ec) return {};
+  for (int level = 0; level < 6 && dir.has_relative_path(); ++level, dir = dir.parent_path())
+    if (fs::exists(dir / "idVendor", ec)) return dir;
+  return {};
+}
 
 std::vector<TPortInfo> EnumerateSerialPortsIn(const std::string& SysClassTty,
                                               const std::string& DevDir,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ std::vector<TPortInfo> EnumerateSerialPorts();
 std::vector<TPortInfo> EnumerateSerialPortsIn(const std::string& SysClassTty,
                                               const std::string& DevDir,
                                               const std::string& ByIdDir);
+
+// The first line of a sysfs file without trailing blanks; empty when it cannot be read.
+std::string ReadSysfsLine(const std::filesystem::path& File);
+
+// The USB device a tty's sysfs entry hangs from (the folder holding idVendor), or empty when
+// it is not on USB.
+std::filesystem::path UsbDeviceFolder(const std::filesystem::path& SysEntry);
 
 // The device path of port `Port`: ZO_COM<n> when set, else the enumerated port; empty when none.
 std::string PortDevicePath(std::uint8_t Port);

@@ -2,6 +2,7 @@
 // for real ports (TermiosBackend) and the in-process simulated line (SimLine).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,22 @@ struct TTimeouts {
   std::uint32_t WriteConstant = 0;
 };
 
+// The bit a sender with `Parity` puts in the parity position of `Value`; without parity the
+// stop bit (1) stands there.
+inline bool ParityBitOf(char Parity, std::uint8_t Value) {
+  const bool odd_count = (std::popcount(Value) & 1) != 0;
+  switch (Parity) {
+    case 'O':
+      return !odd_count;
+    case 'E':
+      return odd_count;
+    case 'S':
+      return false;
+    default:
+      return true;  // 'M', and the stop bit of 'N'
+  }
+}
+
 class SerialBackend {
  public:
   virtual ~SerialBackend() = default;
@@ -64,6 +81,17 @@ class SerialBackend {
 
   // The device path or the simulated line's name, for logs and traces.
   virtual std::string Describe() const = 0;
+
+  // For port diagnostics. Breaks the port's receiver has counted since the device was opened;
+  // -1 where the device does not count them (a pseudo-terminal).
+  virtual long BreaksReceived() { return -1; }
+  // The RTS and DTR states the device reports it holds; false where it cannot tell (a
+  // pseudo-terminal has no modem lines).
+  virtual bool GetModemLines(bool& Rts, bool& Dtr) {
+    (void)Rts;
+    (void)Dtr;
+    return false;
+  }
 
   // True once the device has gone (USB adapter pulled, pseudo-terminal master closed, simulated
   // line unplugged): it stays gone, and only a new opening of its path can reach it again.

@@ -29,21 +29,6 @@ char Upper(char Parity) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(Parity)));
 }
 
-// The bit in the parity position of a byte sent with `Parity`; without parity the stop bit (1).
-bool NinthBit(char Parity, std::uint8_t Value) {
-  const bool odd_count = (std::popcount(Value) & 1) != 0;
-  switch (Parity) {
-    case 'O':
-      return !odd_count;
-    case 'E':
-      return odd_count;
-    case 'S':
-      return false;
-    default:
-      return true;  // 'M', and the stop bit of 'N'
-  }
-}
-
 // Start bit, 8 data bits, parity bit unless 'N', one stop bit.
 Duration ByteTime(std::int32_t Baud, char Parity) {
   const long long bits = Parity == 'N' ? 10 : 11;
@@ -113,7 +98,7 @@ TSimByte Decode(const TWire& Wire, const TLineSettings& Rx) {
   b.NinthBit = ninth;
   if (Rx.Parity == 'N') {
     if (!ninth) b.FramingError = true;  // a 0 where the stop bit belongs
-  } else if (ninth != NinthBit(Rx.Parity, value)) {
+  } else if (ninth != ParityBitOf(Rx.Parity, value)) {
     b.ParityError = true;
   }
   return b;
@@ -138,6 +123,8 @@ struct SimLine::State {
   bool PortBreak = false;
   bool Plugged = true;
   bool BusMode = false;
+  bool Loopback = false;
+  long PortBreaksSeen = 0;  // breaks the port's receiver saw in loopback since it opened
   bool RtsKeysTransmitter = false;
   double Corruption = 0.0;
   std::vector<SimLine::TCorruption> Corruptions;
@@ -199,17 +186,19 @@ struct SimLine::State {
       other_tx.Queue.pop_front();
     const std::int32_t baud = Rx[Side].Line.BaudRate;
     const bool port_reachable = PortOpen && Plugged;
+    const bool looped = Loopback && Side == kPort;
     const bool keyed_off =
         Side == kPort && BusMode && RtsKeysTransmitter && !Rx[kPort].Line.RtsEnabled;
-    const bool to_other = !keyed_off && (Side == kPort ? Plugged : port_reachable);
-    const bool to_self = !keyed_off && BusMode && (Side == kPeer || port_reachable);
+    const bool to_other = !looped && !keyed_off && (Side == kPort ? Plugged : port_reachable);
+    const bool to_self =
+        looped ? port_reachable : !keyed_off && BusMode && (Side == kPeer || port_reachable);
     for (int i = 0; i < Count; ++i) {
       auto w = std::make_shared<TWire>();
       w->Core = std::make_shared<TWireCore>();
       w->Core->Value = Corrupt(Bytes[i]);
       if (w->Core->Value != Bytes[i])
         Corruptions.push_back({Side == kPort, Bytes[i], w->Core->Value, std::max(now, tx.LastEnd)});
-      w->Core->Ninth = NinthBit(Parity, w->Core->Value);
+      w->Core->Ninth = ParityBitOf(Parity, w->Core->Value);
       w->Sender = Side;
       w->Baud = baud;
       w->Parity = Parity;
@@ -368,6 +357,7 @@ class SimPortSide final : public SerialBackend {
     std::lock_guard<std::mutex> lock(s_.Mutex);
     if (!s_.PortAlive(generation_)) return false;
     if (s_.PortBreak != On) ++s_.Activity;
+    if (On && !s_.PortBreak && s_.Loopback) ++s_.PortBreaksSeen;
     s_.PortBreak = On;
     s_.Notify();
     return true;
@@ -377,6 +367,19 @@ class SimPortSide final : public SerialBackend {
   bool SetDtr(bool Asserted) override { return SetModemLine(&TLineSettings::DtrEnabled, Asserted); }
 
   std::string Describe() const override { return "simulated line " + line_->Name(); }
+
+  long BreaksReceived() override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    return s_.PortAlive(generation_) ? s_.PortBreaksSeen : -1;
+  }
+
+  bool GetModemLines(bool& Rts, bool& Dtr) override {
+    std::lock_guard<std::mutex> lock(s_.Mutex);
+    if (!s_.PortAlive(generation_)) return false;
+    Rts = s_.Rx[kPort].Line.RtsEnabled;
+    Dtr = s_.Rx[kPort].Line.DtrEnabled;
+    return true;
+  }
 
   bool Vanished() const override {
     std::lock_guard<std::mutex> lock(s_.Mutex);
@@ -422,6 +425,7 @@ std::unique_ptr<SerialBackend> SimLine::OpenPortSide() {
     s.PortOpen = true;
     generation = ++s.PortGeneration;
     s.PortBreak = false;
+    s.PortBreaksSeen = 0;
     s.Rx[kPort].Line = TLineSettings{};
     s.Rx[kPort].InFlight.clear();
     s.Rx[kPort].Arrived.clear();
@@ -548,6 +552,11 @@ void SimLine::Wake() {
 void SimLine::SetBusMode(bool On) {
   std::lock_guard<std::mutex> lock(state_->Mutex);
   state_->BusMode = On;
+}
+
+void SimLine::SetLoopback(bool On) {
+  std::lock_guard<std::mutex> lock(state_->Mutex);
+  state_->Loopback = On;
 }
 
 void SimLine::SetRtsKeysTransmitter(bool On) {

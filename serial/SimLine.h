@@ -94,6 +94,10 @@ class SimLine : public std::enable_shared_from_this<SimLine> {
 
   // Bus mode, see above. Off by default (a point-to-point line, as to a DL2).
   void SetBusMode(bool On);
+  // Loopback: what the port side sends comes back to its own receiver, as through a plug that
+  // bridges TX and RX, and the peer hears none of it; a break the port side sends is counted by
+  // its own receiver. Off by default.
+  void SetLoopback(bool On);
   // In bus mode: the port's bytes reach the bus (the stations behind the adapter and the port's
   // own echo) only while the port asserts RTS, as through a line driver that RTS switches on. A
   // byte sent with RTS cleared still takes its wire time and reaches no one. Off by default.

@@ -369,4 +369,18 @@ bool TermiosBackend::SetDtr(bool Asserted) {
   return true;
 }
 
+long TermiosBackend::BreaksReceived() {
+  serial_icounter_struct counts{};
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return -1;
+  return counts.brk;
+}
+
+bool TermiosBackend::GetModemLines(bool& Rts, bool& Dtr) {
+  int bits = 0;
+  if (::ioctl(fd_, TIOCMGET, &bits) != 0) return false;
+  Rts = (bits & TIOCM_RTS) != 0;
+  Dtr = (bits & TIOCM_DTR) != 0;
+  return true;
+}
+
 }  // namespace zo

@@ -79,6 +79,9 @@ class TermiosBackend final : public SerialBackend {
   bool SetRts(bool Asserted) override;
   bool SetDtr(bool Asserted) override;
   std::string Describe() const override { return path_; }
+  // TIOCGICOUNT's break count and TIOCMGET's RTS and DTR.
+  long BreaksReceived() override;
+  bool GetModemLines(bool& Rts, bool& Dtr) override;
   std::string OpenNote() const override { return open_note_; }
 
   bool Vanished() const override { return vanished_; }

@@ -49,6 +49,8 @@ class TTraceBackend final : public SerialBackend {
   bool SetRts(bool Asserted) override;
   bool SetDtr(bool Asserted) override;
   std::string Describe() const override;
+  long BreaksReceived() override { return inner_->BreaksReceived(); }
+  bool GetModemLines(bool& Rts, bool& Dtr) override { return inner_->GetModemLines(Rts, Dtr); }
 
  private:
   void Event(const std::string& Text);

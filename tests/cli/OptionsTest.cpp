@@ -56,6 +56,8 @@ TEST(CliOptions, UsageErrorsAreNamed) {
       {{"diff", "a.zsf", "--defaults", "--version", "x"}, "--version needs a software version"},
       {{"decode"}, "decode needs the trace file"},
       {{"decode", "t.txt", "--port", "1"}, "decode takes no --port"},
+      {{"check-port", "--port", "1"}, "check-port needs --loopback"},
+      {{"ports", "--port", "1"}, "ports takes no --port"},
   };
   for (const auto& c : cases) {
     TOptions o;

@@ -7,48 +7,15 @@
 #include <fstream>
 
 #include "serial/SimLine.h"
+#include "tests/serial/FakeSystem.h"
 #include "tests/serial/PtyPair.h"
 
 namespace zo {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& Path, const std::string& Text) {
-  fs::create_directories(Path.parent_path());
-  std::ofstream(Path) << Text << "\n";
-}
-
-// A copy of the layout of /sys/class/tty, /dev and /dev/serial/by-id.
-class FakeSystem {
- public:
-  FakeSystem()
-      : root_(fs::path(::testing::TempDir()) / ("zo_ports_" + std::to_string(::getpid()))) {
-    fs::remove_all(root_);
-    fs::create_directories(Tty());
-    fs::create_directories(Dev());
-    fs::create_directories(ById());
-  }
-  ~FakeSystem() { fs::remove_all(root_); }
-
-  // A class entry pointing into the device tree at `DevicePath`; `Hardware` adds its device link.
-  fs::path AddTty(const std::string& Name, const std::string& DevicePath, bool Hardware) {
-    const fs::path dir = root_ / "devices" / DevicePath / "tty" / Name;
-    fs::create_directories(dir);
-    if (Hardware) fs::create_directory_symlink(root_ / "devices" / DevicePath, dir / "device");
-    fs::create_directory_symlink(dir, Tty() / Name);
-    WriteFile(Dev() / Name, "");
-    return dir;
-  }
-
-  fs::path Tty() const { return root_ / "class_tty"; }
-  fs::path Dev() const { return root_ / "dev"; }
-  fs::path ById() const { return root_ / "dev" / "serial_by_id"; }
-  fs::path Devices() const { return root_ / "devices"; }
-
- private:
-  fs::path root_;
-};
+using test::FakeSystem;
+using test::WriteFile;
 
 TEST(PortNames, EnumerationOrderGhostsAndDescriptions) {
   FakeSystem sys;
