@@ -429,6 +429,8 @@ std::string HelpText(TCommand Command) {
                  "lines of the trace that cannot be read are warned about with their numbers.\n"
                  "  --json            print one JSON document instead\n"
                  "Exit status: 0 decoded, 2 usage error, 3 the trace cannot be read.\n"
+                 "\n") +
+             common;
     case TCommand::Ports:
       return std::string(
                  "Usage: zocfg ports [--json]\n"
