@@ -22,6 +22,7 @@
 // a caller's loop never spins.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -102,7 +103,8 @@ class TermiosBackend final : public SerialBackend {
   TTimeouts timeouts_;
   TParityMarkDecoder decoder_;
   std::uint32_t errors_ = 0;
-  bool vanished_ = false;
+  // Set by the reading thread, looked at by the bus thread to notice an unplugged adapter.
+  std::atomic<bool> vanished_{false};
   std::string open_note_;
   bool restore_latency_ = false;  // low-latency mode was off before and is to be switched off
 };
