@@ -54,8 +54,7 @@ bool Allows(TCommand Command, const std::string& Option) {
 
 bool TakesValue(const std::string& Option) {
   return Option == "--port" || Option == "--trace" || Option == "--timeout" || Option == "--out" ||
-         Option == "--count" || Option == "--text" || Option == "--version" ||
-         Option == "--csv";
+         Option == "--count" || Option == "--text" || Option == "--version" || Option == "--csv";
 }
 
 // The sides of a diff (the device, files, the defaults) and the trace of a decode.

@@ -71,7 +71,8 @@ std::string TraceConflict(const TOptions& Options) {
                                {"--text", Options.Text},
                                {"--csv", Options.Csv == "-" ? "" : Options.Csv},
                                {"VERSION.DAT", VersionFilePath(ExecutableFolder())}};
-  for (const std::string& file : Options.Files) files.push_back({"an input file", file});
+  for (const std::string& file : Options.Files)
+    files.push_back({"an input file", file});
   if (Options.Port.find('/') != std::string::npos) files.push_back({"the port", Options.Port});
   for (const TInput& f : files) {
     if (!f.Path.empty() && SameFile(Options.Trace, f.Path))
