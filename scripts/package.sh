@@ -11,7 +11,7 @@
 # Then: sudo apt install ./zoconfigure_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build g++ qt6-base-dev dpkg-dev fakeroot file
+scripts/deps.sh cmake ninja-build g++ qt6-base-dev qt6-charts-dev dpkg-dev fakeroot file
 jobs=$(nproc 2>/dev/null || echo 2)
 
 build=${1:-}
@@ -28,6 +28,8 @@ else
   cmake --build "$build" -j "$jobs" --target zoconfigure zocfg zo-sim zo_package_docs
 fi
 
+# A package without the window would install a menu entry that starts nothing.
+[ -x "$build/bin/zoconfigure" ] || { echo "The window was not built (Qt 6 Widgets and Charts)"; exit 1; }
 rm -f "$build"/zoconfigure_*.deb
 (cd "$build" && cpack -G DEB >cpack.log) || { cat "$build/cpack.log"; exit 1; }
 deb=$(ls "$build"/zoconfigure_*.deb)
