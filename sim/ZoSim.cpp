@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,35 +31,6 @@ namespace {
 using namespace zo;
 using namespace zo::sim;
 
-const char HelpText[] =
-    "Usage: zo-sim [options]\n"
-    "\n"
-    "Serves a simulated DL2 interface adapter, with a simulated device behind it, on a\n"
-    "pseudo-terminal. Prints the terminal's path (/dev/pts/N) on the first line of standard\n"
-    "output and runs until stopped (Ctrl+C, SIGTERM).\n"
-    "\n"
-    "  --device VERSION   the device's software version, from the table of versions\n"
-    "                     (default 1711104; --list shows them)\n"
-    "  --kind CODE        the device kind code (setting 19): 120 to 136 has a charger (130)\n"
-    "  --set N=RAW        start setting N (8 to 25) with the raw value RAW; repeatable\n"
-    "  --turnaround MS    the device's reply delay (5)\n"
-    "  --mode 1|2         the DL2's mode: 1 ZOBus (default), 2 ZO 9 bit\n"
-    "  --firmware N       the DL2's firmware version (1130118)\n"
-    "  --bootblock KIND   new (default), old (echoes until started), or bad (a badly\n"
-    "                     programmed DL2)\n"
-    "  --traffic          other stations' frames pass now and then\n"
-    "  --silent-after N   the device stops answering after N requests (0: silent at once)\n"
-    "  --deaf-after N     the device still answers but takes no writes after N requests\n"
-    "  --garble P         each byte to the program gets a flipped bit with probability P\n"
-    "  --seed N           seed of the garbling and of the adapter's choices (1)\n"
-    "  --state FILE       on exit and on SIGUSR1, write the device's settings and frame\n"
-    "                     counts to FILE\n"
-    "  --link PATH        also make PATH a symbolic link to the terminal (removed on exit);\n"
-    "                     only where nothing is, or over a link an earlier zo-sim left\n"
-    "  --list             list the versions of the table and exit\n"
-    "  --help             this text\n"
-    "SIGUSR2 switches the device off (it stops answering) and on again.\n";
-
 struct TSimOptions {
   std::int32_t Device = 1711104;
   std::int32_t Kind = 130;
@@ -73,107 +45,123 @@ struct TSimOptions {
   double Garble = 0;
   std::int32_t Seed = 1;
   std::string State, Link;
-  bool List = false, Help = false;
+  bool List = false;
 };
 
-bool Number(const std::string& Text, std::int32_t& Value) {
-  return TryStrToInt(Text, Value);
+// The help as it has always read: the usage, what zo-sim does, its options, the signals.
+class THelpFormatter : public CLI::Formatter {
+ public:
+  THelpFormatter() { column_width(21); }
+
+  // The long name only: -h stays an unlisted shorthand of --help.
+  std::string make_option_name(const CLI::Option* Option, bool) const override {
+    return "--" + Option->get_lnames().front();
+  }
+
+  std::string make_help(const CLI::App* App, std::string, CLI::AppFormatMode) const override {
+    return "Usage: zo-sim [options]\n\n" + make_description(App) +
+           make_group("Options", false, App->get_options()) + App->get_footer() + "\n";
+  }
+};
+
+// A whole-number option, by the rule for typed numbers, of at least `Min`.
+void Number(CLI::App& App, const char* Name, const char* Shown, std::int32_t& Target,
+            std::int32_t Min, const char* Help) {
+  App.add_option_function<std::string>(
+         Name,
+         [Name, &Target, Min](const std::string& Value) {
+           if (!TryStrToInt(Value, Target) || Target < Min)
+             throw CLI::ValidationError(std::string(Name) + ": cannot use \"" + Value + "\"");
+         },
+         Help)
+      ->type_name(Shown);
 }
 
-bool Parse(int argc, char** argv, TSimOptions& O, std::string& Error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i], value;
-    const std::size_t eq = name.find('=');
-    const bool has_value = eq != std::string::npos && name.compare(0, 2, "--") == 0;
-    if (has_value) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    }
-    auto need = [&]() -> bool {
-      if (has_value) return true;
-      if (i + 1 >= argc) {
-        Error = name + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-    auto number = [&](std::int32_t& target, std::int32_t min) -> bool {
-      if (!need()) return false;
-      if (!Number(value, target) || target < min) {
-        Error = name + ": cannot use \"" + value + "\"";
-        return false;
-      }
-      return true;
-    };
-    if (name == "--help" || name == "-h") {
-      O.Help = true;
-    } else if (name == "--list") {
-      O.List = true;
-    } else if (name == "--traffic") {
-      O.Traffic = true;
-    } else if (name == "--device") {
-      if (!number(O.Device, 1)) return false;
-    } else if (name == "--kind") {
-      if (!number(O.Kind, 0)) return false;
-    } else if (name == "--turnaround") {
-      if (!number(O.Turnaround, 0)) return false;
-    } else if (name == "--firmware") {
-      if (!number(O.Firmware, 0)) return false;
-    } else if (name == "--silent-after") {
-      if (!number(O.SilentAfter, 0)) return false;
-    } else if (name == "--deaf-after") {
-      if (!number(O.DeafAfter, 0)) return false;
-    } else if (name == "--seed") {
-      if (!number(O.Seed, 0)) return false;
-    } else if (name == "--mode") {
-      if (!number(O.Mode, 1)) return false;
-      if (O.Mode != 1 && O.Mode != 2) {
-        Error = "--mode is 1 (ZOBus) or 2 (ZO 9 bit)";
-        return false;
-      }
-    } else if (name == "--bootblock") {
-      if (!need()) return false;
-      if (value == "new") {
-        O.Variant = TDL2Variant::NewBootblock;
-      } else if (value == "old") {
-        O.Variant = TDL2Variant::OldBootblock;
-      } else if (value == "bad") {
-        O.Variant = TDL2Variant::BadlyProgrammed;
-      } else {
-        Error = "--bootblock is new, old or bad";
-        return false;
-      }
-    } else if (name == "--garble") {
-      if (!need()) return false;
-      long double p = 0;
-      if (!TryStrToFloat(value, p) || !(p >= 0 && p <= 1)) {
-        Error = "--garble needs a probability from 0 to 1";
-        return false;
-      }
-      O.Garble = static_cast<double>(p);
-    } else if (name == "--set") {
-      if (!need()) return false;
-      const std::size_t at = value.find('=');
-      std::int32_t n = 0, raw = 0;
-      if (at == std::string::npos || !Number(value.substr(0, at), n) ||
-          !Number(value.substr(at + 1), raw) || n < 8 || n > 25 || n == 19) {
-        Error = "--set needs N=RAW with a setting N from 8 to 25 (not 19)";
-        return false;
-      }
-      O.Values[n] = raw;
-    } else if (name == "--state") {
-      if (!need()) return false;
-      O.State = value;
-    } else if (name == "--link") {
-      if (!need()) return false;
-      O.Link = value;
-    } else {
-      Error = "unknown option " + name;
-      return false;
-    }
-  }
-  return true;
+// The options of zo-sim. A value that cannot be used throws CLI::ValidationError with its
+// message; an option given again overrides the earlier one, except --set, which adds up.
+void AddOptions(CLI::App& App, TSimOptions& O) {
+  App.formatter(std::make_shared<THelpFormatter>());
+  App.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  App.description(
+      "Serves a simulated DL2 interface adapter, with a simulated device behind it, on a\n"
+      "pseudo-terminal. Prints the terminal's path (/dev/pts/N) on the first line of standard\n"
+      "output and runs until stopped (Ctrl+C, SIGTERM).");
+  App.footer("SIGUSR2 switches the device off (it stops answering) and on again.");
+  Number(App, "--device", "VERSION", O.Device, 1,
+         "the device's software version, from the table of versions\n"
+         "(default 1711104; --list shows them)");
+  Number(App, "--kind", "CODE", O.Kind, 0,
+         "the device kind code (setting 19): 120 to 136 has a charger (130)");
+  App.add_option_function<std::vector<std::string>>(
+         "--set",
+         [&O](const std::vector<std::string>& Values) {
+           for (const std::string& value : Values) {
+             const std::size_t at = value.find('=');
+             std::int32_t n = 0, raw = 0;
+             if (at == std::string::npos || !TryStrToInt(value.substr(0, at), n) ||
+                 !TryStrToInt(value.substr(at + 1), raw) || n < 8 || n > 25 || n == 19)
+               throw CLI::ValidationError(
+                   "--set needs N=RAW with a setting N from 8 to 25 (not 19)");
+             O.Values[n] = raw;
+           }
+         },
+         "start setting N (8 to 25) with the raw value RAW; repeatable")
+      ->type_name("N=RAW")
+      ->option_text("N=RAW")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  Number(App, "--turnaround", "MS", O.Turnaround, 0, "the device's reply delay (5)");
+  App.add_option_function<std::string>(
+         "--mode",
+         [&O](const std::string& Value) {
+           if (!TryStrToInt(Value, O.Mode) || (O.Mode != 1 && O.Mode != 2))
+             throw CLI::ValidationError("--mode is 1 (ZOBus) or 2 (ZO 9 bit)");
+         },
+         "the DL2's mode: 1 ZOBus (default), 2 ZO 9 bit")
+      ->type_name("1|2");
+  Number(App, "--firmware", "N", O.Firmware, 0, "the DL2's firmware version (1130118)");
+  App.add_option_function<std::string>(
+         "--bootblock",
+         [&O](const std::string& Value) {
+           if (Value == "new") {
+             O.Variant = TDL2Variant::NewBootblock;
+           } else if (Value == "old") {
+             O.Variant = TDL2Variant::OldBootblock;
+           } else if (Value == "bad") {
+             O.Variant = TDL2Variant::BadlyProgrammed;
+           } else {
+             throw CLI::ValidationError("--bootblock is new, old or bad");
+           }
+         },
+         "new (default), old (echoes until started), or bad (a badly\n"
+         "programmed DL2)")
+      ->type_name("KIND");
+  App.add_flag("--traffic", O.Traffic, "other stations' frames pass now and then");
+  Number(App, "--silent-after", "N", O.SilentAfter, 0,
+         "the device stops answering after N requests (0: silent at once)");
+  Number(App, "--deaf-after", "N", O.DeafAfter, 0,
+         "the device still answers but takes no writes after N requests");
+  App.add_option_function<std::string>(
+         "--garble",
+         [&O](const std::string& Value) {
+           long double p = 0;
+           if (!TryStrToFloat(Value, p) || !(p >= 0 && p <= 1))
+             throw CLI::ValidationError("--garble needs a probability from 0 to 1");
+           O.Garble = static_cast<double>(p);
+         },
+         "each byte to the program gets a flipped bit with probability P")
+      ->type_name("P");
+  Number(App, "--seed", "N", O.Seed, 0, "seed of the garbling and of the adapter's choices (1)");
+  App.add_option("--state", O.State,
+                 "on exit and on SIGUSR1, write the device's settings and frame\n"
+                 "counts to FILE")
+      ->type_name("FILE");
+  App.add_option("--link", O.Link,
+                 "also make PATH a symbolic link to the terminal (removed on exit);\n"
+                 "only where nothing is, or over a link an earlier zo-sim left")
+      ->type_name("PATH");
+  App.add_flag("--list", O.List, "list the versions of the table and exit");
+  App.set_help_flag("-h,--help", "this text");
 }
 
 void ListVersions() {
@@ -242,19 +230,22 @@ bool MakeLink(const std::string& Path, const std::string& Terminal, std::string&
 
 int main(int argc, char** argv) {
   TSimOptions o;
-  std::string error;
-  if (!Parse(argc, argv, o, error)) {
-    std::fprintf(stderr, "zo-sim: %s\nTry \"zo-sim --help\".\n", error.c_str());
-    return 2;
-  }
-  if (o.Help) {
-    std::fputs(HelpText, stdout);
+  CLI::App app("", "zo-sim");
+  AddOptions(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
     return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "zo-sim: %s\nTry \"zo-sim --help\".\n", e.what());
+    return 2;
   }
   if (o.List) {
     ListVersions();
     return 0;
   }
+  std::string error;
   const auto* record = FindBuiltInVersion(o.Device);
   if (record == nullptr) {
     std::fprintf(stderr, "zo-sim: version %d is not in the table of versions (see --list)\n",
