@@ -32,6 +32,14 @@ TEST(CliOptions, OptionsStandBeforeOrAfterTheCommandInEitherForm) {
   EXPECT_EQ(o.Count, 3);
   EXPECT_TRUE(o.Json);
   ASSERT_TRUE(Parse({"versions"}, o, error)) << error;  // the one command without a port
+
+  // A command's own option before the command, and a value that reads like a command.
+  ASSERT_TRUE(Parse({"--out=x.zsf", "--trace", "read", "read", "--port", "1"}, o, error)) << error;
+  EXPECT_EQ(o.Command, TCommand::Read);
+  EXPECT_EQ(o.Out, "x.zsf");
+  EXPECT_EQ(o.Trace, "read");
+  ASSERT_TRUE(Parse({"monitor", "--port", "1", "--csv", "-"}, o, error)) << error;
+  EXPECT_EQ(o.Csv, "-");
 }
 
 TEST(CliOptions, UsageErrorsAreNamed) {
@@ -50,6 +58,11 @@ TEST(CliOptions, UsageErrorsAreNamed) {
       {{"write", "--port", "1"}, "write needs the settings file to send"},
       {{"monitor", "--port", "1", "--count", "-2"}, "--count needs a whole number"},
       {{"read", "--port", "1", "--timeout", "soon"}, "--timeout needs a number of seconds"},
+      {{"read", "--port", "1", "--timeout=3601"}, "--timeout needs a number of seconds"},
+      {{"--port", "1", "read", "--port=2"}, "--port is given more than once"},
+      {{"write", "--dry-run", "f.zsf", "--port", "1", "--dry-run"}, "--dry-run is given more"},
+      {{"--out", "x.zsf", "detect", "--port", "1"}, "detect takes no --out"},
+      {{"read", "--bogus", "--help"}, "unknown option --bogus"},
       {{"read"}, "read needs --port"},
       {{"diff", "a.zsf"}, "diff compares two sides"},
       {{"diff", "--port", "1", "a.zsf", "b.zsf"}, "diff compares two sides"},
@@ -73,10 +86,17 @@ TEST(CliOptions, HelpWinsOverMissingOptions) {
   ASSERT_TRUE(Parse({"write", "--help"}, o, error)) << error;
   EXPECT_TRUE(o.Help);
   EXPECT_EQ(o.Command, TCommand::Write);
+  // Wrong values and options of other commands count for nothing beside --help.
+  ASSERT_TRUE(Parse({"monitor", "--count", "0", "--out", "x", "--help"}, o, error)) << error;
+  EXPECT_EQ(o.Command, TCommand::Monitor);
   ASSERT_TRUE(Parse({"help", "monitor"}, o, error)) << error;
   EXPECT_EQ(o.Command, TCommand::Monitor);
   EXPECT_NE(HelpText(TCommand::Monitor).find("Usage: zocfg monitor"), std::string::npos);
   EXPECT_NE(HelpText(TCommand::None).find("update-firmware"), std::string::npos);
+  // Each command's help lists the options it takes, and only those.
+  EXPECT_NE(HelpText(TCommand::Read).find("\n  --out FILE.zsf    also save"), std::string::npos);
+  EXPECT_NE(HelpText(TCommand::Read).find("\n  --port P"), std::string::npos);
+  EXPECT_EQ(HelpText(TCommand::Versions).find("--port"), std::string::npos);
 }
 
 TEST(CliOptions, PortIsANumberByTheTypedNumberRuleOrAPath) {
