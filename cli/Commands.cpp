@@ -53,7 +53,7 @@ void JsonAdapter(TJson& J, const TSession& S) {
 
 void JsonTarget(TJson& J, const TSession& S) {
   TJson& target = J["target"];
-  if (S.TargetVersion() <= 0) return;  // null
+  if (S.TargetVersion() <= 0) return;  // null while no target answers
   target["software_version"] = S.TargetVersion();
   target["family"] = S.TargetVersion() / 100000;
   target["model"] = S.TargetVersion() / 1000 % 100;

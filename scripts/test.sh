@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev \
+  nlohmann-json3-dev \
   fonts-dejavu-core xvfb xauth xdotool imagemagick
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
