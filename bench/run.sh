@@ -8,8 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The window's start-up figure needs the window, and so Qt, as scripts/run.sh builds it.
-scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev qt6-charts-dev \
-  fonts-dejavu-core
+scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev \
+  qt6-base-dev qt6-charts-dev fonts-dejavu-core
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
 for bench in build/bin/bench_*; do

@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/Json.h"
+#include "cli/Outcome.h"
 #include "cli/PortCommands.h"
 #include "cli/TraceBackend.h"
 #include "serial/PortCheck.h"
@@ -32,50 +32,30 @@ std::string ResultText(const std::string& Name, const TPortCheckResult& R) {
 }
 
 std::string ResultJson(const std::string& Name, bool Pseudo, const TPortCheckResult& R) {
-  TJsonWriter j;
-  j.BeginObject();
-  j.Member("port", Name);
-  j.MemberBool("pseudo_terminal", Pseudo);
-  j.Key("checks");
-  j.BeginArray();
+  TJson j = SucceededDocument();
+  j["port"] = Name;
+  j["pseudo_terminal"] = Pseudo;
+  TJson& checks = j["checks"] = TJson::array();
   for (const TCheckItem& i : R.Items) {
-    j.BeginObject();
-    j.Member("key", i.Key);
-    j.Member("title", i.Title);
-    j.Member("outcome", CheckOutcomeName(i.Outcome));
-    j.Member("detail", i.Detail);
+    TJson check = {{"key", i.Key},
+                   {"title", i.Title},
+                   {"outcome", CheckOutcomeName(i.Outcome)},
+                   {"detail", i.Detail}};
     if (i.LimitMs >= 0) {
+      // Times to the microsecond, as they were measured.
       for (const auto& [key, value] :
            {std::pair{"median_ms", i.MedianMs}, std::pair{"max_ms", i.MaxMs},
-            std::pair{"limit_ms", i.LimitMs}}) {
-        j.Key(key);
-        if (value >= 0)
-          j.NumberText(std::to_string(value));
-        else
-          j.Null();
-      }
+            std::pair{"limit_ms", i.LimitMs}})
+        check[key] = value >= 0 ? NumberOrText(std::to_string(value)) : TJson(nullptr);
     }
-    j.EndObject();
+    checks.push_back(std::move(check));
   }
-  j.EndArray();
-  j.Key("stopped");
-  if (R.Aborted.empty())
-    j.Null();
-  else
-    j.String(R.Aborted);
-  j.Key("uses");
-  j.BeginObject();
-  for (const TUseVerdict& u : R.Uses) {
-    j.Key(u.Key);
-    j.BeginObject();
-    j.Member("outcome", CheckOutcomeName(u.Outcome));
-    j.Member("reason", u.Reason);
-    j.EndObject();
-  }
-  j.EndObject();
-  j.MemberBool("all_pass", R.AllPass());
-  j.EndObject();
-  return j.Text();
+  j["stopped"] = TextOrNull(R.Aborted);
+  TJson& uses = j["uses"] = TJson::object();
+  for (const TUseVerdict& u : R.Uses)
+    uses[u.Key] = {{"outcome", CheckOutcomeName(u.Outcome)}, {"reason", u.Reason}};
+  j["all_pass"] = R.AllPass();
+  return JsonText(j);
 }
 
 }  // namespace

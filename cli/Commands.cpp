@@ -10,7 +10,6 @@
 
 #include "adapter/Textlogger.h"
 #include "cli/CommandSupport.h"
-#include "cli/Json.h"
 #include "cli/Monitor.h"
 #include "cli/Outcome.h"
 #include "cli/PortCommands.h"
@@ -41,36 +40,29 @@ std::string Pad(const std::string& Text, std::size_t Width) {
   return chars >= Width ? Text + " " : Text + std::string(Width - chars, ' ');
 }
 
-void JsonAdapter(TJsonWriter& J, const TSession& S) {
+void JsonAdapter(TJson& J, const TSession& S) {
   const TAdapterInfo& a = S.Adapter();
-  J.Key("adapter");
-  J.BeginObject();
-  J.Member("kind", a.Kind);
+  TJson& adapter = J["adapter"];
+  adapter["kind"] = a.Kind;
   if (a.Kind == "DL2") {
-    J.Member("mode", a.Mode);
-    J.Member("firmware_version", a.Firmware);
-    J.Member("bootblock", a.Bootblock);
+    adapter["mode"] = a.Mode;
+    adapter["firmware_version"] = a.Firmware;
+    adapter["bootblock"] = a.Bootblock;
   }
-  J.EndObject();
 }
 
-void JsonTarget(TJsonWriter& J, const TSession& S) {
-  J.Key("target");
-  if (S.TargetVersion() <= 0) {
-    J.Null();
-    return;
-  }
-  J.BeginObject();
-  J.Member("software_version", S.TargetVersion());
-  J.Member("family", S.TargetVersion() / 100000);
-  J.Member("model", S.TargetVersion() / 1000 % 100);
-  J.MemberBool("supported", CurrentVersion != nullptr);
+void JsonTarget(TJson& J, const TSession& S) {
+  TJson& target = J["target"];
+  if (S.TargetVersion() <= 0) return;  // null while no target answers
+  target["software_version"] = S.TargetVersion();
+  target["family"] = S.TargetVersion() / 100000;
+  target["model"] = S.TargetVersion() / 1000 % 100;
+  target["supported"] = CurrentVersion != nullptr;
   if (CurrentVersion != nullptr) {
-    J.Member("device_type", S.DeviceType());
-    J.MemberBool("inverter_only", IsInverterOnly);
-    J.Member("system_voltage", Is12VoltSystem ? 12 : 24);
+    target["device_type"] = S.DeviceType();
+    target["inverter_only"] = IsInverterOnly;
+    target["system_voltage"] = Is12VoltSystem ? 12 : 24;
   }
-  J.EndObject();
 }
 
 std::string AdapterLines(const TSession& S) {
@@ -110,14 +102,12 @@ int Detect(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   status = s.ConnectTarget();
   // What was found is printed even when the target failed: the adapter is worth knowing.
   if (O.Json) {
-    TJsonWriter j;
-    j.BeginObject();
-    j.Member("port", s.PortName());
+    TJson j = SucceededDocument();
+    j["port"] = s.PortName();
     JsonAdapter(j, s);
     JsonTarget(j, s);
-    j.MemberBool("settings_read", status == ExitOk);
-    j.EndObject();
-    Print(Out, j.Text());
+    j["settings_read"] = status == ExitOk;
+    Print(Out, JsonText(j));
   } else {
     Print(Out, AdapterLines(s) + TargetLines(s));
   }
@@ -151,49 +141,37 @@ void PrintSettingsTable(std::FILE* Out) {
   Print(Out, out);
 }
 
-void JsonSettings(TJsonWriter& J) {
-  J.Key("settings");
-  J.BeginArray();
+void JsonSettings(TJson& J) {
+  TJson& settings = J["settings"] = TJson::array();
   for (const TSettingText& t : SettingTexts()) {
     TSetting& setting = SettingTable[t.Number];
     if (!setting.IsPresent()) continue;
-    J.BeginObject();
-    J.Member("number", t.Number);
-    J.Member("key", t.Key);
-    J.Member("name", t.Name);
-    J.Member("raw", setting.Value);
-    J.Key("value");
-    J.NumberText(setting.AsText());
+    TJson entry;
+    entry["number"] = t.Number;
+    entry["key"] = t.Key;
+    entry["name"] = t.Name;
+    entry["raw"] = setting.Value;
+    entry["value"] = NumberOrText(setting.AsText());
     const std::string choice = ChoiceText(t.Number, setting.Value);
-    if (!choice.empty()) J.Member("text", choice);
-    J.Member("unit", t.Unit);
+    if (!choice.empty()) entry["text"] = choice;
+    entry["unit"] = t.Unit;
     GetBounds(static_cast<std::uint8_t>(t.Number));
     const bool bounded = BoundMin != 0 || BoundMax != 0;
     for (const auto& [name, raw] :
-         {std::pair{"min", BoundMin}, {"max", BoundMax}, {"default", BoundDefault}}) {
-      J.Key(name);
-      if (bounded)
-        J.NumberText(setting.TextOfRaw(raw));
-      else
-        J.Null();
-    }
-    J.EndObject();
+         {std::pair{"min", BoundMin}, {"max", BoundMax}, {"default", BoundDefault}})
+      entry[name] = bounded ? NumberOrText(setting.TextOfRaw(raw)) : TJson(nullptr);
+    settings.push_back(std::move(entry));
   }
-  J.EndArray();
-  J.Key("options");
-  J.BeginArray();
+  TJson& options = J["options"] = TJson::array();
   for (const TFlagText& f : FlagTexts()) {
     if (CurrentVersion == nullptr || CurrentVersion->Items(f.Item) == -1) continue;
     const bool set = GetFlag(static_cast<std::uint8_t>(f.Item));
-    J.BeginObject();
-    J.Member("item", f.Item);
-    J.Member("key", f.Key);
-    J.Member("name", f.Name);
-    J.MemberBool("set", set);
-    J.Member("text", set ? f.SetText : f.ClearText);
-    J.EndObject();
+    options.push_back({{"item", f.Item},
+                       {"key", f.Key},
+                       {"name", f.Name},
+                       {"set", set},
+                       {"text", set ? f.SetText : f.ClearText}});
   }
-  J.EndArray();
 }
 
 int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
@@ -218,19 +196,13 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     }
   }
   if (O.Json) {
-    TJsonWriter j;
-    j.BeginObject();
-    j.Member("port", s.PortName());
+    TJson j = SucceededDocument();
+    j["port"] = s.PortName();
     JsonAdapter(j, s);
     JsonTarget(j, s);
     JsonSettings(j);
-    j.Key("file");
-    if (O.Out.empty())
-      j.Null();
-    else
-      j.String(O.Out);
-    j.EndObject();
-    Print(Out, j.Text());
+    j["file"] = TextOrNull(O.Out);
+    Print(Out, JsonText(j));
   } else {
     Print(Out, s.DeviceType() + " (software version " + std::to_string(s.TargetVersion()) +
                    ") on " + s.PortName() + "\n\n");
@@ -355,37 +327,20 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   }
 
   if (O.Json) {
-    TJsonWriter j;
-    j.BeginObject();
-    j.Member("port", s.PortName());
+    TJson j = SucceededDocument();
+    j["port"] = s.PortName();
     JsonAdapter(j, s);
     JsonTarget(j, s);
-    j.Member("file", O.File);
-    j.Key("message");
-    if (information.empty())
-      j.Null();
-    else
-      j.String(information);
-    j.Key("changes");
-    j.BeginArray();
-    for (const TChange& c : changes) {
-      j.BeginObject();
-      j.Member("key", c.Key);
-      j.Member("name", c.Name);
-      j.Member("from", c.From);
-      j.Member("to", c.To);
-      j.EndObject();
-    }
-    j.EndArray();
-    j.MemberBool("dry_run", O.DryRun);
-    j.MemberBool("sent", sent);
-    j.Key("verified");  // null when nothing was read back
-    if (O.DryRun || O.NoVerify)
-      j.Null();
-    else
-      j.Bool(checked && differences.empty());
-    j.EndObject();
-    Print(Out, j.Text());
+    j["file"] = O.File;
+    j["message"] = TextOrNull(information);
+    TJson& listed = j["changes"] = TJson::array();
+    for (const TChange& c : changes)
+      listed.push_back({{"key", c.Key}, {"name", c.Name}, {"from", c.From}, {"to", c.To}});
+    j["dry_run"] = O.DryRun;
+    j["sent"] = sent;
+    // null when nothing was read back
+    j["verified"] = O.DryRun || O.NoVerify ? TJson(nullptr) : TJson(checked && differences.empty());
+    Print(Out, JsonText(j));
   } else {
     std::string out;
     if (changes.empty()) {
@@ -481,15 +436,10 @@ int Versions(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const int status = s.LoadVersions();
   if (status != ExitOk) return status;
 
-  TJsonWriter j;
+  TJson j = SucceededDocument();
+  TJson& listed = j["versions"] = TJson::array();
   std::string out;
-  if (O.Json) {
-    j.BeginObject();
-    j.Key("versions");
-    j.BeginArray();
-  } else {
-    out = Pad("Version", 10) + Pad("Family", 8) + Pad("Model", 7) + "Device type\n";
-  }
+  if (!O.Json) out = Pad("Version", 10) + Pad("Family", 8) + Pad("Model", 7) + "Device type\n";
   std::vector<std::int32_t> seen;
   for (const auto& version : VersionList) {
     const std::int32_t number = version->Items(ItemVersion);
@@ -507,19 +457,14 @@ int Versions(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
       GetDeviceTypeName(inverter_name);
     }
     if (O.Json) {
-      j.BeginObject();
-      j.Member("software_version", number);
-      j.Member("family", DeviceFamily());
-      j.Member("model", DeviceModel());
-      j.Member("device_type", name);
-      j.Key("device_type_without_charger");
-      if (inverter_family)
-        j.String(inverter_name);
-      else
-        j.Null();
-      j.Member("system_voltage", Is12VoltSystem ? 12 : 24);
-      j.MemberBool("used", first);
-      j.EndObject();
+      listed.push_back(
+          {{"software_version", number},
+           {"family", DeviceFamily()},
+           {"model", DeviceModel()},
+           {"device_type", name},
+           {"device_type_without_charger", inverter_family ? TJson(inverter_name) : TJson(nullptr)},
+           {"system_voltage", Is12VoltSystem ? 12 : 24},
+           {"used", first}});
     } else {
       std::string line = Pad(std::to_string(number), 10) + Pad(std::to_string(DeviceFamily()), 8) +
                          Pad(std::to_string(DeviceModel()), 7) + (name.empty() ? "-" : name);
@@ -531,11 +476,7 @@ int Versions(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   }
   CurrentVersion = nullptr;
   IsInverterOnly = false;
-  if (O.Json) {
-    j.EndArray();
-    j.EndObject();
-    out = j.Text();
-  }
+  if (O.Json) out = JsonText(j);
   Print(Out, out);
   return ExitOk;
 }
@@ -591,7 +532,7 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
     const bool answered = status == ExitOk || (Options.Command == TCommand::Diff &&
                                                status == ExitCommunication && !document.empty());
     if (answered) {
-      Print(Out, SucceededDocument(document));
+      Print(Out, document);
     } else {
       const std::string message = Ui.ErrorText().empty() ? "The command failed with exit status " +
                                                                std::to_string(status) + "."

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/Commands.h"
-#include "cli/Json.h"
+#include "cli/Outcome.h"
 #include "cli/TraceDecoder.h"
 #include "settings/AtomicFile.h"
 #include "settings/Settings.h"
@@ -60,23 +60,16 @@ std::string SummaryText(const TDecodeSummary& S) {
   return text + "; " + std::to_string(S.Warnings) + " lines not understood\n";
 }
 
-void JsonFrame(TJsonWriter& J, const TDecodedFrame& F) {
-  J.BeginObject();
-  J.Member("line", F.LineNumber);
-  J.Key("time_ms");
+TJson JsonFrame(const TDecodedFrame& F) {
   char time[32];
   std::snprintf(time, sizeof time, "%.3f", F.TimeMs);
-  J.NumberText(time);
-  J.Member("direction", F.Direction.empty() ? "event" : F.Direction);
-  J.Member("line_settings", F.Line);
-  J.Member("bytes", BytesText(F.Bytes));
-  J.Member("meaning", F.Meaning);
-  J.Key("flags");
-  J.BeginArray();
-  for (const std::string& flag : F.Flags)
-    J.String(flag);
-  J.EndArray();
-  J.EndObject();
+  return {{"line", F.LineNumber},
+          {"time_ms", NumberOrText(time)},
+          {"direction", F.Direction.empty() ? "event" : F.Direction},
+          {"line_settings", F.Line},
+          {"bytes", BytesText(F.Bytes)},
+          {"meaning", F.Meaning},
+          {"flags", F.Flags}};
 }
 
 }  // namespace
@@ -100,18 +93,14 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     Ui.Note("decode: without VERSION.DAT settings are not named", TMsgDlgType::mtWarning);
 
   std::string out;
-  TJsonWriter j;
+  TJson j = SucceededDocument();
+  j["trace"] = file;
+  TJson& frames = j["frames"] = TJson::array();
   std::vector<std::string> warnings;
-  if (O.Json) {
-    j.BeginObject();
-    j.Member("trace", file);
-    j.Key("frames");
-    j.BeginArray();
-  }
   TTraceDecoder decoder(
       [&](const TDecodedFrame& F) {
         if (O.Json) {
-          JsonFrame(j, F);
+          frames.push_back(JsonFrame(F));
           return;
         }
         out += FrameLine(F);
@@ -128,26 +117,14 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
 
   const TDecodeSummary& s = decoder.Summary();
   if (O.Json) {
-    j.EndArray();
-    j.Key("software_version");
-    if (decoder.Version() > 0)
-      j.Integer(decoder.Version());
-    else
-      j.Null();
-    j.Key("warnings");
-    j.BeginArray();
-    for (const std::string& w : warnings)
-      j.String(w);
-    j.EndArray();
-    j.Key("summary");
-    j.BeginObject();
-    j.Member("frames", s.Frames);
+    j["software_version"] = decoder.Version() > 0 ? TJson(decoder.Version()) : TJson(nullptr);
+    j["warnings"] = warnings;
+    TJson& summary = j["summary"];
+    summary["frames"] = s.Frames;
     for (int f = 0; f < tfFlagCount; ++f)
-      j.Member(TraceFlagKey(static_cast<TTraceFlag>(f)), s.Flags[f]);
-    j.Member("lines_not_understood", s.Warnings);
-    j.EndObject();
-    j.EndObject();
-    out = j.Text();
+      summary[TraceFlagKey(static_cast<TTraceFlag>(f))] = s.Flags[f];
+    summary["lines_not_understood"] = s.Warnings;
+    out = JsonText(j);
   } else {
     for (const std::string& w : warnings)
       Ui.Note(w, TMsgDlgType::mtWarning);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "cli/Json.h"
+#include "cli/Outcome.h"
 #include "cli/Session.h"
 #include "settings/AtomicFile.h"
 #include "settings/SettingTexts.h"
@@ -180,27 +180,18 @@ TDifferences Compare(const TSide& A, const TSide& B) {
   return d;
 }
 
-void JsonSide(TJsonWriter& J, const char* Name, const TSide& S) {
-  J.Key(Name);
-  J.BeginObject();
-  J.Member("source", S.Source);
-  J.Member("software_version", S.Version);
-  J.Member("device_type", S.DeviceType);
-  J.Member("system_voltage", S.Volts);
-  J.EndObject();
+TJson JsonSide(const TSide& S) {
+  return {{"source", S.Source},
+          {"software_version", S.Version},
+          {"device_type", S.DeviceType},
+          {"system_voltage", S.Volts}};
 }
 
-void JsonOnly(TJsonWriter& J, const char* Name, const std::vector<const TEntry*>& Entries) {
-  J.Key(Name);
-  J.BeginArray();
-  for (const TEntry* e : Entries) {
-    J.BeginObject();
-    J.Member("key", e->Key);
-    J.Member("name", e->Name);
-    J.Member("value", e->Text);
-    J.EndObject();
-  }
-  J.EndArray();
+TJson JsonOnly(const std::vector<const TEntry*>& Entries) {
+  TJson only = TJson::array();
+  for (const TEntry* e : Entries)
+    only.push_back({{"key", e->Key}, {"name", e->Name}, {"value", e->Text}});
+  return only;
 }
 
 std::string Report(const TSide& A, const TSide& B, const TDifferences& D, bool Json) {
@@ -216,31 +207,18 @@ std::string Report(const TSide& A, const TSide& B, const TDifferences& D, bool J
       out += "Only in " + B.Source + ": " + e->Name + " = " + e->Text + "\n";
     return out;
   }
-  TJsonWriter j;
-  j.BeginObject();
-  JsonSide(j, "first", A);
-  JsonSide(j, "second", B);
-  j.Key("warnings");
-  j.BeginArray();
-  for (const std::string& w : D.Warnings)
-    j.String(w);
-  j.EndArray();
-  j.Key("changed");
-  j.BeginArray();
-  for (const auto& [a, b] : D.Changed) {
-    j.BeginObject();
-    j.Member("key", a->Key);
-    j.Member("name", a->Name);
-    j.Member("first", a->Text);
-    j.Member("second", b->Text);
-    j.EndObject();
-  }
-  j.EndArray();
-  JsonOnly(j, "only_in_first", D.OnlyInFirst);
-  JsonOnly(j, "only_in_second", D.OnlyInSecond);
-  j.MemberBool("equal", D.Equal());
-  j.EndObject();
-  return j.Text();
+  TJson j = SucceededDocument();
+  j["first"] = JsonSide(A);
+  j["second"] = JsonSide(B);
+  j["warnings"] = D.Warnings;
+  TJson& changed = j["changed"] = TJson::array();
+  for (const auto& [a, b] : D.Changed)
+    changed.push_back(
+        {{"key", a->Key}, {"name", a->Name}, {"first", a->Text}, {"second", b->Text}});
+  j["only_in_first"] = JsonOnly(D.OnlyInFirst);
+  j["only_in_second"] = JsonOnly(D.OnlyInSecond);
+  j["equal"] = D.Equal();
+  return JsonText(j);
 }
 
 }  // namespace

@@ -1,64 +1,25 @@
-// A tiny JSON writer for the command line's --json output: one document, keys in the order they
-// are written, two-space indentation.
-//
-// The caller keeps the nesting right (every Begin has its End, every member of an object starts
-// with Key); the writer only separates, indents and escapes.
+// The command line's --json documents: nlohmann's JSON with the members in the order they are
+// added, printed with two-space indentation.
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 namespace zo {
 
-class TJsonWriter {
- public:
-  void BeginObject();
-  void EndObject();
-  void BeginArray();
-  void EndArray();
+using TJson = nlohmann::ordered_json;
 
-  // The name of the next member of the current object.
-  void Key(const std::string& Name);
+// `Document` as printed: two-space indentation, ended by a line break. Well-formed UTF-8 passes
+// unchanged; bytes that are not (a file name in Latin-1) become U+FFFD, so the document is always
+// valid JSON.
+std::string JsonText(const TJson& Document);
 
-  // Text values are escaped: quote, backslash and control characters; bytes from 0x80 on pass
-  // unchanged (the texts are UTF-8 or plain ASCII).
-  void String(const std::string& Value);
-  void Integer(std::int64_t Value);
-  void Bool(bool Value);
-  void Null();
-  // A number given as text, such as a setting's display text "14.40". A text that is not a JSON
-  // number (for example "Error during read") is written as a string instead.
-  void NumberText(const std::string& Text);
+// A number given as text, such as a setting's display text "14.40": the number it spells (14.4,
+// the same number; "52" stays an integer). A text that is no JSON number ("Error during read")
+// stays a string.
+TJson NumberOrText(const std::string& Text);
 
-  // Shorthands for a member: Key, then the value.
-  void Member(const std::string& Name, const std::string& Value);
-  void Member(const std::string& Name, const char* Value);
-  void Member(const std::string& Name, std::int64_t Value);
-  void Member(const std::string& Name, int Value) { Member(Name, std::int64_t{Value}); }
-  void MemberBool(const std::string& Name, bool Value);
-
-  // The document so far, ended by a line break once the outermost value is complete.
-  std::string Text() const;
-
- private:
-  void BeforeValue();
-  void Newline();
-
-  std::string out_;
-  struct TLevel {
-    bool IsObject;
-    int Count;
-  };
-  std::vector<TLevel> levels_;
-  bool after_key_ = false;
-};
-
-// True when `Text` follows the JSON number grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool IsJsonNumber(const std::string& Text);
-
-// `Text` as a quoted, escaped JSON string. Well-formed UTF-8 passes unchanged; a byte that is not
-// part of a well-formed UTF-8 sequence becomes \ufffd, so the result is always valid JSON.
-std::string JsonQuote(const std::string& Text);
+// Null for an empty text, else the text.
+TJson TextOrNull(const std::string& Text);
 
 }  // namespace zo

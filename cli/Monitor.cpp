@@ -57,27 +57,14 @@ std::string LineText(const TLiveHistory& History, const TLiveRow& Row,
   return line + "\n";
 }
 
-void JsonRow(TJsonWriter& J, const TLiveHistory& History, const TLiveRow& Row,
-             const std::vector<int>& Shown) {
-  J.BeginObject();
-  J.Key("time_s");
-  J.NumberText(SecondsText(History, Row));
-  J.Key("values");
-  J.BeginObject();
+TJson JsonRow(const TLiveHistory& History, const TLiveRow& Row, const std::vector<int>& Shown) {
+  TJson values = TJson::object();
   for (int i : Shown) {
     const std::string& text = Row.Values[static_cast<std::size_t>(i)];
-    J.Key(JsonKeys[i]);
-    J.BeginObject();
-    J.Key("value");
-    if (text.empty())
-      J.Null();
-    else
-      J.NumberText(text);
-    J.Member("unit", LiveValues()[static_cast<std::size_t>(i)].Unit);
-    J.EndObject();
+    values[JsonKeys[i]] = {{"value", text.empty() ? TJson(nullptr) : NumberOrText(text)},
+                           {"unit", LiveValues()[static_cast<std::size_t>(i)].Unit}};
   }
-  J.EndObject();
-  J.EndObject();
+  return {{"time_s", NumberOrText(SecondsText(History, Row))}, {"values", std::move(values)}};
 }
 
 }  // namespace
@@ -120,15 +107,11 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const std::int32_t version = s.TargetVersion();
   bool lost = false;
   int rows = 0;
-  TJsonWriter json;
-  if (O.Json) {
-    json.BeginObject();
-    json.Member("port", s.PortName());
-    JsonAdapter(json, s);
-    JsonTarget(json, s);
-    json.Key("cycles");
-    json.BeginArray();
-  }
+  TJson json = SucceededDocument();
+  json["port"] = s.PortName();
+  JsonAdapter(json, s);
+  JsonTarget(json, s);
+  TJson& cycles = json["cycles"] = TJson::array();
   int result = ExitOk;
   while (result == ExitOk && !(O.Count > 0 && rows >= O.Count)) {
     s.PumpUntil(
@@ -147,7 +130,7 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
         break;
       }
       if (O.Json)
-        JsonRow(json, *history, row, shown);
+        cycles.push_back(JsonRow(*history, row, shown));
       else if (!csv_to_out)
         Print(Out, LineText(*history, row, shown));
     }
@@ -183,11 +166,7 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     Ui.Note(csv.Error(), TMsgDlgType::mtError);
     result = ExitFile;
   }
-  if (O.Json) {
-    json.EndArray();
-    json.EndObject();
-    Print(Out, json.Text());
-  }
+  if (O.Json) Print(Out, JsonText(json));
   return result;
 }
 

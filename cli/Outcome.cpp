@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/Json.h"
 #include "settings/VersionFile.h"
 
 namespace zo {
@@ -41,23 +40,16 @@ bool SameFile(const std::string& A, const std::string& B) {
 }  // namespace
 
 std::string FailureDocument(TCommand Command, int Status, const std::string& Message) {
-  TJsonWriter j;
-  j.BeginObject();
-  j.MemberBool("ok", false);
-  j.Key("command");
-  if (Command == TCommand::None)
-    j.Null();
-  else
-    j.String(CommandName(Command));
-  j.Member("status", Status);
-  j.Member("message", Message);
-  j.EndObject();
-  return j.Text();
+  TJson j;
+  j["ok"] = false;
+  j["command"] = Command == TCommand::None ? TJson(nullptr) : TJson(CommandName(Command));
+  j["status"] = Status;
+  j["message"] = Message;
+  return JsonText(j);
 }
 
-std::string SucceededDocument(const std::string& Document) {
-  if (Document.compare(0, 2, "{\n") != 0 || Document.compare(0, 3, "{\n}") == 0) return Document;
-  return "{\n  \"ok\": true," + Document.substr(1);
+TJson SucceededDocument() {
+  return {{"ok", true}};
 }
 
 std::string TraceConflict(const TOptions& Options) {

@@ -1,7 +1,7 @@
 // What a run of zocfg leaves on standard output with --json, whatever happened: one document.
 //
-// A command that succeeds prints its own document, which gets "ok": true as its first member; a
-// run that fails (a usage error included) prints instead
+// A command that succeeds prints its own document, which starts with "ok": true; a run that fails
+// (a usage error included) prints instead
 //
 //   {
 //     "ok": false,
@@ -16,14 +16,15 @@
 
 #include <string>
 
+#include "cli/Json.h"
 #include "cli/Options.h"
 
 namespace zo {
 
 std::string FailureDocument(TCommand Command, int Status, const std::string& Message);
 
-// `Document` (an object written by TJsonWriter) with "ok": true as its first member.
-std::string SucceededDocument(const std::string& Document);
+// The start of a command's document: "ok": true, the command's members follow.
+TJson SucceededDocument();
 
 // A --trace that names the same file as an input of the run (the settings file to send, the port
 // or VERSION.DAT) or as --out would destroy it or be destroyed: the usage error, or empty. Files

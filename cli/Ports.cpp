@@ -1,7 +1,7 @@
 // zocfg ports: the serial ports with their details, from sysfs, /dev and /proc.
 #include <string>
 
-#include "cli/Json.h"
+#include "cli/Outcome.h"
 #include "cli/PortCommands.h"
 
 namespace zo {
@@ -35,48 +35,25 @@ std::string PortLine(const TPortDetails& P) {
          "  DL1: " + Dl1VerdictName(P.Dl1) + " (" + P.Dl1Reason + ")\n";
 }
 
-void TextOrNull(TJsonWriter& J, const std::string& Name, const std::string& Text) {
-  J.Key(Name);
-  if (Text.empty())
-    J.Null();
-  else
-    J.String(Text);
-}
-
-void JsonPort(TJsonWriter& J, const TPortDetails& P) {
-  J.BeginObject();
-  J.Member("com", P.Number);
-  J.Member("path", P.Path);
-  TextOrNull(J, "by_id", P.ById);
-  TextOrNull(J, "usb_vendor", P.UsbVendor);
-  TextOrNull(J, "usb_product", P.UsbProduct);
-  TextOrNull(J, "product", P.Product);
-  TextOrNull(J, "driver", P.Driver);
-  J.MemberBool("may_open", P.MayOpen);
-  J.Key("obstacles");
-  J.BeginArray();
-  for (const std::string& o : P.Obstacles)
-    J.String(o);
-  J.EndArray();
-  J.Key("held_by");
-  J.BeginArray();
-  for (const TPortHolder& h : P.Holders) {
-    J.BeginObject();
-    J.Member("pid", static_cast<std::int64_t>(h.Pid));
-    J.Member("command", h.Command);
-    J.EndObject();
-  }
-  J.EndArray();
-  J.MemberBool("modem_manager_may_probe", P.ModemManagerMayProbe);
-  J.Member("low_latency", P.LowLatency);
-  J.Key("latency_timer_ms");
-  if (P.LatencyTimerMs >= 0)
-    J.Integer(P.LatencyTimerMs);
-  else
-    J.Null();
-  J.Member("dl1", Dl1VerdictName(P.Dl1));
-  J.Member("dl1_reason", P.Dl1Reason);
-  J.EndObject();
+TJson JsonPort(const TPortDetails& P) {
+  TJson held_by = TJson::array();
+  for (const TPortHolder& h : P.Holders)
+    held_by.push_back({{"pid", static_cast<std::int64_t>(h.Pid)}, {"command", h.Command}});
+  return {{"com", P.Number},
+          {"path", P.Path},
+          {"by_id", TextOrNull(P.ById)},
+          {"usb_vendor", TextOrNull(P.UsbVendor)},
+          {"usb_product", TextOrNull(P.UsbProduct)},
+          {"product", TextOrNull(P.Product)},
+          {"driver", TextOrNull(P.Driver)},
+          {"may_open", P.MayOpen},
+          {"obstacles", P.Obstacles},
+          {"held_by", std::move(held_by)},
+          {"modem_manager_may_probe", P.ModemManagerMayProbe},
+          {"low_latency", P.LowLatency},
+          {"latency_timer_ms", P.LatencyTimerMs >= 0 ? TJson(P.LatencyTimerMs) : TJson(nullptr)},
+          {"dl1", Dl1VerdictName(P.Dl1)},
+          {"dl1_reason", P.Dl1Reason}};
 }
 
 }  // namespace
@@ -85,20 +62,12 @@ int ListPorts(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out, const TP
   const TPortReport report = GatherPortDetails(System);
   std::string text;
   if (Options.Json) {
-    TJsonWriter j;
-    j.BeginObject();
-    j.Key("ports");
-    j.BeginArray();
+    TJson j = SucceededDocument();
+    TJson& ports = j["ports"] = TJson::array();
     for (const TPortDetails& p : report.Ports)
-      JsonPort(j, p);
-    j.EndArray();
-    j.Key("notes");
-    j.BeginArray();
-    for (const std::string& n : report.Notes)
-      j.String(n);
-    j.EndArray();
-    j.EndObject();
-    text = j.Text();
+      ports.push_back(JsonPort(p));
+    j["notes"] = report.Notes;
+    text = JsonText(j);
   } else {
     for (const TPortDetails& p : report.Ports)
       text += PortLine(p);

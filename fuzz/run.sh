@@ -9,7 +9,7 @@
 # are kept in build-fuzz/artifacts/<target>/ (reproduce one with build-fuzz/fuzz/<target> <file>).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build clang libcli11-dev
+scripts/deps.sh cmake ninja-build clang libcli11-dev nlohmann-json3-dev
 seconds=${1:-60}
 shift || true
 jobs=${JOBS:-1}

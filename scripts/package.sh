@@ -11,7 +11,8 @@
 # Then: sudo apt install ./zoconfigure_<version>_amd64.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build g++ libcli11-dev qt6-base-dev qt6-charts-dev dpkg-dev fakeroot file
+scripts/deps.sh cmake ninja-build g++ libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-charts-dev \
+  dpkg-dev fakeroot file
 jobs=$(nproc 2>/dev/null || echo 2)
 
 build=${1:-}

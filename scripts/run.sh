@@ -3,8 +3,8 @@
 # (as root, or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev qt6-charts-dev \
-  fonts-dejavu-core
+scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev \
+  qt6-base-dev qt6-charts-dev fonts-dejavu-core
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"

@@ -9,7 +9,8 @@
 # slow ones) and the benchmarks, and run the fault scenarios 100 times instead of 1000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev qt6-charts-dev \
+scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev \
+  qt6-base-dev qt6-charts-dev \
   fonts-dejavu-core xvfb xauth xdotool imagemagick
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

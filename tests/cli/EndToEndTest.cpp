@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "data/VersionTable.h"
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
@@ -93,9 +95,17 @@ TEST_F(ZocfgEndToEnd, ReadOutWritesTheBytesOfSaveSettingsFile) {
   EXPECT_EQ(ReadFile(out).size(), SettingsFileBytes);
   for (const char* part :
        {"\"device_type\": \"Corvane Inverter+ 230Vac 24F\"", "\"inverter_only\": true",
-        "\"key\": \"absorption_voltage\"", "\"raw\": 2900", "\"value\": 29.00", "\"min\": 24.00",
-        "\"max\": 32.00", "\"key\": \"charger_off\""})
+        "\"key\": \"absorption_voltage\"", "\"raw\": 2900", "\"value\": 29.0", "\"min\": 24.0",
+        "\"max\": 32.0", "\"key\": \"charger_off\""})
     EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
+  // One document, "ok" first and the members in their documented order.
+  const auto document = nlohmann::ordered_json::parse(r.Out, nullptr, false);
+  std::vector<std::string> keys;
+  for (const auto& member : document.items())
+    keys.push_back(member.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"ok", "port", "adapter", "target", "settings",
+                                            "options", "file"}))
+      << r.Out;
 }
 
 TEST_F(ZocfgEndToEnd, WriteSendsTheFileKeepsTheUncarriedBitsAndCommitsOnce) {
@@ -269,16 +279,22 @@ TEST_F(ZocfgEndToEnd, JsonFailuresAreOneDocumentWithTheSameKeys) {
       {{"read", "--port", "1", "--timeout", "0", "--json"}, 2},
       {{"write", "--port", folder_.File("no-port"), missing, "--json"}, 3},
       {{"detect", "--port", folder_.File("no-port"), "--json"}, 1},
+      // A file name in Latin-1: its bad byte becomes U+FFFD, so the document stays valid JSON.
+      {{"write", "--port", "1", folder_.File("caf\xE9.zsf"), "--json"}, 3},
   };
+  std::string last;
   for (const auto& [args, status] : runs) {
     const RunResult r = Zocfg(folder_, args);
+    last = r.Out;
     EXPECT_EQ(r.Status, status) << r.Err;
     const std::string head = "{\n  \"ok\": false,\n  \"command\": \"" + args[0] +
                              "\",\n  \"status\": " + std::to_string(status) +
                              ",\n  \"message\": \"";
     EXPECT_EQ(r.Out.substr(0, head.size()), head) << r.Out;
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 6) << r.Out;
+    EXPECT_FALSE(nlohmann::json::parse(r.Out, nullptr, false).is_discarded()) << r.Out;
   }
+  EXPECT_TRUE(Contains(last, "caf\uFFFD.zsf")) << last;
 }
 
 // 23 requests find the device and read it; it stops taking the write after 10 of its frames.
