@@ -80,7 +80,7 @@ TEST(SimLine, NinthBitAndParityErrors) {
       {'M', 'N', 0x05, false, false, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("sent ") + c.Sent + " received " + c.Received);
+    SCOPED_TRACE(testing::Message() << "sent " << c.Sent << " received " << c.Received);
     Line l(1200, c.Received, c.Received);
     // Peer to port, checked through the port's error bits...
     l.line->PeerWriteWithParity(&c.Value, 1, c.Sent);

@@ -17,8 +17,10 @@ struct ToolRun {
 };
 
 ToolRun RunTool(const std::string& table, const std::string& dat, const std::string& cpp) {
-  const std::string command =
-      std::string("'") + ZO_VERSIONDAT + "' '" + table + "' '" + dat + "' '" + cpp + "' 2>&1";
+  std::string command = "'" ZO_VERSIONDAT "'";
+  for (const std::string* argument : {&table, &dat, &cpp})
+    command += " '" + *argument + "'";
+  command += " 2>&1";
   ToolRun run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <set>
 
+#include "tests/ui/ScaleFactor.h"
 #include "tests/ui/WindowTestSupport.h"
 #include "ui/AbtForm.h"
 #include "ui/Fitting.h"

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QScreen>
 
+#include "tests/ui/ScaleFactor.h"
 #include "tests/ui/WindowTestSupport.h"
 #include "ui/AbtForm.h"
 

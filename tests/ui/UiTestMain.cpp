@@ -34,9 +34,6 @@ void QuietHandler(QtMsgType Type, const QMessageLogContext& Context, const QStri
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-#ifdef ZO_SCALE_FACTOR
-  setenv("QT_SCALE_FACTOR", ZO_SCALE_FACTOR, 1);
-#endif
   qInstallMessageHandler(QuietHandler);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
