@@ -3,9 +3,11 @@
 // message boxes can act as the user does (switching the device off and on).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -108,10 +110,16 @@ class SimRig {
   std::unique_ptr<sim::SimDL1Adapter> dl1_;
 };
 
-// The text log as it reads ("\r" in a message starts a new line, ended by CR LF).
+// The text log as it reads ("\r" in a message starts a new line, ended by CR LF). The log gives
+// an empty text while another thread is writing to it, so an empty text is asked for again (for
+// up to a fifth of a second of real time) before it counts as the log's.
 inline std::string Log() {
   std::string text;
-  GetLogText(text);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    GetLogText(text);
+    if (!text.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return text;
 }
 
