@@ -13,49 +13,17 @@ scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlo
   qt6-base-dev qt6-charts-dev \
   fonts-dejavu-core xvfb xauth xdotool imagemagick
 jobs=$(nproc 2>/dev/null || echo 2)
-sanitizers=(address thread)
-[ "${ZO_SANITIZER_BUILDS:-yes}" = "no" ] && sanitizers=()
-
-# The sanitizer builds leave out the window and the benchmarks. Unoptimised, with line tables
-# only: the sanitizers' reports keep their file and line, and the instrumented builds compile in
-# far less time (their tests run a little slower).
-configure_sanitizer_build() {
-  cmake -S . -B "build-$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$1" \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF \
-    >/dev/null
-}
-# Tests mostly wait on the line and leave a core idle: while one build's tests run, the next
-# sanitizer build compiles on one core at low priority (its output in build-<kind>/build.log),
-# and finishes on every core afterwards.
-start_background_build() {
-  configure_sanitizer_build "$1"
-  nice -n 15 cmake --build "build-$1" -j 1 >"build-$1/build.log" 2>&1 &
-  background_build=$!
-}
-finish_build() {
-  if [ -n "$background_build" ]; then
-    wait "$background_build" || true
-    background_build=""
-    grep -E "warning|error" "build-$1/build.log" || true
-  fi
-  cmake --build "build-$1" -j "$jobs"
-}
-background_build=""
-# A failure leaves no build running behind the script.
-trap 'jobs -p | xargs -r kill 2>/dev/null || true' EXIT
-
 # Line tables only (-g1): the tests' reports keep file and line, and the build takes a quarter less
 # time than with full debug information.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 cmake --build build -j "$jobs"
-[ ${#sanitizers[@]} -gt 0 ] && start_background_build "${sanitizers[0]}"
 # Most tests spend their time waiting on the line, not computing: four per core.
 (cd build && ctest -j "$((jobs * 4))" --output-on-failure --timeout 300)
 
 # The Debian package made from this build: lintian, the desktop entry, the AppStream metadata,
 # and the programs run from the unpacked package.
-if [ ${#sanitizers[@]} -eq 0 ]; then
+if [ "${ZO_SANITIZER_BUILDS:-yes}" = "no" ]; then
   scripts/check-package.sh build
   exit 0
 fi
@@ -63,6 +31,8 @@ fi
 # the first of them compiles; its report follows that build.
 scripts/check-package.sh build >build/check-package.log 2>&1 &
 package_check=$!
+# A failure leaves no check running behind the script.
+trap 'jobs -p | xargs -r kill 2>/dev/null || true' EXIT
 
 # Findings stop the test that made them and fail it; the suppression files name only findings
 # inside the C and C++ libraries, each with its reason.
@@ -76,9 +46,13 @@ export ZO_FAULT_REPETITIONS=100
 # The two reprogram faults that wait out the real 18 s and 25 s time-outs have virtual-clock twins
 # (the exchange tests); the main build runs them.
 real_timeouts='ReprogramFault\..*/(NoReplyToALine|NoVersionFrame)( |$)'
-for i in "${!sanitizers[@]}"; do
-  kind=${sanitizers[$i]}
-  finish_build "$kind"
+for kind in address thread; do
+  # Unoptimised, with line tables only: the sanitizers' reports keep their file and line, and
+  # the two instrumented builds compile in far less time (the tests run a little slower). The
+  # sanitizer tests stay at two per core: instrumented, they compute more than they wait.
+  cmake -S . -B "build-$kind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$kind" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF
+  cmake --build "build-$kind" -j "$jobs"
   if [ -n "$package_check" ]; then
     status=0
     wait "$package_check" || status=$?
@@ -86,8 +60,5 @@ for i in "${!sanitizers[@]}"; do
     cat build/check-package.log
     [ "$status" -eq 0 ] || { echo "The package check failed"; exit 1; }
   fi
-  next=${sanitizers[$((i + 1))]:-}
-  [ -n "$next" ] && start_background_build "$next"
-  # Instrumented, the tests compute more than they wait: two per core.
   (cd "build-$kind" && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300 -E "$real_timeouts")
 done
