@@ -29,6 +29,8 @@ scratch=${MUTANTS_DIR:-$repo/build-mutants}
 src=$scratch/src
 timeout_s=${MUTANT_TIMEOUT:-300}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$repo")} CCACHE_NOHASHDIR=1
+# The precompiled headers are cached only when ccache may trust their defines and time macros.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
