@@ -9,31 +9,80 @@
 # slow ones) and the benchmarks, and run the fault scenarios 100 times instead of 1000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev \
-  qt6-base-dev qt6-charts-dev \
-  fonts-dejavu-core xvfb xauth xdotool imagemagick
 jobs=$(nproc 2>/dev/null || echo 2)
-# Line tables only (-g1): the tests' reports keep file and line, and the build takes a quarter less
-# time than with full debug information.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
-cmake --build build -j "$jobs"
-# Two tests per core: the end-to-end tests run zocfg and zo-sim as processes on the real clock,
-# and at four per core they sometimes miss the protocol's time-outs.
-(cd build && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300)
+build_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev)
+# The window, its tests under a real X server, and the package check.
+window_packages=(qt6-base-dev qt6-charts-dev fonts-dejavu-core xvfb xauth xdotool imagemagick)
+package_check_packages=(lintian appstream desktop-file-utils dpkg-dev fakeroot file)
 
-# The Debian package made from this build: lintian, the desktop entry, the AppStream metadata,
-# and the programs run from the unpacked package.
+# ctest runs the tests it knows to be slow first, longest first, so that no long test starts
+# last and runs alone. A build that has run its tests knows their times; a fresh one starts from
+# tests/ctest-costs.txt (a copy of such a record, comments left out).
+run_tests() {
+  local dir=$1
+  shift
+  local record="$dir/Testing/Temporary/CTestCostData.txt"
+  if [ ! -s "$record" ]; then
+    mkdir -p "$(dirname "$record")"
+    { grep -v '^#' tests/ctest-costs.txt; echo "---"; } >"$record"
+  fi
+  (cd "$dir" && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300 "$@")
+}
+
+# The main build: optimised, with line tables only (-g1): the tests' reports keep file and line,
+# and the build takes a quarter less time than with full debug information. Two tests per core:
+# the end-to-end tests run zocfg and zo-sim as processes on the real clock, and at four per core
+# they sometimes miss the protocol's time-outs.
+main_build() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+  cmake --build build -j "$jobs"
+  run_tests build
+}
+
 if [ "${ZO_SANITIZER_BUILDS:-yes}" = "no" ]; then
+  scripts/deps.sh "${build_packages[@]}" "${window_packages[@]}"
+  main_build
+  # The Debian package made from this build: lintian, the desktop entry, the AppStream metadata,
+  # and the programs run from the unpacked package.
   scripts/check-package.sh build
   exit 0
 fi
-# With the sanitizer builds to follow, the package check (mostly lintian, on one core) runs while
-# the first of them compiles; its report follows that build.
+
+# Unoptimised, with line tables only: the sanitizers' reports keep their file and line, and the
+# two instrumented builds compile in far less time (the tests run a little slower). They need no
+# window.
+sanitizer_build() {
+  cmake -S . -B "build-$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$1" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF
+  cmake --build "build-$1" -j "$jobs"
+}
+# Waits for a background step and shows what it printed; its failure ends the script.
+finish() {
+  local pid=$1 log=$2 what=$3 status=0
+  wait "$pid" || status=$?
+  cat "$log"
+  [ "$status" -eq 0 ] || { echo "$what failed"; exit 1; }
+}
+# A failure leaves nothing running behind the script.
+trap 'jobs -p | xargs -r kill 2>/dev/null || true' EXIT
+
+# The packages of the window and of the package check (the larger part of the installation, mostly
+# waiting on downloads and disks) install while the address build, which needs neither, compiles.
+scripts/deps.sh "${build_packages[@]}"
+mkdir -p build
+scripts/deps.sh "${window_packages[@]}" "${package_check_packages[@]}" >build/deps.log 2>&1 &
+installing=$!
+sanitizer_build address
+finish "$installing" build/deps.log "Installing the packages"
+
+main_build
+# The Debian package made from this build (lintian, mostly on one core) is checked while the
+# thread build compiles; its report follows that build.
 scripts/check-package.sh build >build/check-package.log 2>&1 &
 package_check=$!
-# A failure leaves no check running behind the script.
-trap 'jobs -p | xargs -r kill 2>/dev/null || true' EXIT
+sanitizer_build thread
+finish "$package_check" build/check-package.log "The package check"
 
 # Findings stop the test that made them and fail it; the suppression files name only findings
 # inside the C and C++ libraries, each with its reason.
@@ -45,21 +94,8 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/s
 # sanitizer builds within CI's time.
 export ZO_FAULT_REPETITIONS=100
 # The two reprogram faults that wait out the real 18 s and 25 s time-outs have virtual-clock twins
-# (the exchange tests); the main build runs them.
-real_timeouts='ReprogramFault\..*/(NoReplyToALine|NoVersionFrame)( |$)'
-for kind in address thread; do
-  # Unoptimised, with line tables only: the sanitizers' reports keep their file and line, and
-  # the two instrumented builds compile in far less time (the tests run a little slower). The
-  # sanitizer tests stay at two per core: instrumented, they compute more than they wait.
-  cmake -S . -B "build-$kind" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$kind" \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF
-  cmake --build "build-$kind" -j "$jobs"
-  if [ -n "$package_check" ]; then
-    status=0
-    wait "$package_check" || status=$?
-    package_check=""
-    cat build/check-package.log
-    [ "$status" -eq 0 ] || { echo "The package check failed"; exit 1; }
-  fi
-  (cd "build-$kind" && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300 -E "$real_timeouts")
-done
+# (the exchange tests); the main build runs them. The sanitizer tests stay at two per core:
+# instrumented, they compute more than they wait.
+real_timeouts='ReprogramFault\..*/(NoReplyToALine|NoVersionFrame)$'
+run_tests build-address -E "$real_timeouts"
+run_tests build-thread -E "$real_timeouts"
