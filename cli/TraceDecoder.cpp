@@ -16,6 +16,8 @@ namespace {
 constexpr double TickMs = DL2ReadTimeoutMs;
 // Stamps are in whole milliseconds of the reads and writes; a tick may end a little early.
 constexpr double SlackMs = 5;
+// How many of the PC's DL2 frames may wait for their echo behind the last one.
+constexpr std::size_t EarlierPcFrames = 4;
 // The longest DL2 frame on the wire: 19 bytes of 10 bits at 2400 baud.
 constexpr double FrameMs = DL2MaxFrame * 10 * 1000.0 / DL2Baud;
 
@@ -231,6 +233,11 @@ void TTraceDecoder::EmitPc() {
   } else {
     d.Meaning = std::to_string(b.size()) + " bytes";
   }
+  if (pc_baud_ == DL2Baud && !last_pc_frame_.empty()) {
+    earlier_pc_frames_.push_back(last_pc_frame_);
+    if (earlier_pc_frames_.size() > EarlierPcFrames)
+      earlier_pc_frames_.erase(earlier_pc_frames_.begin());
+  }
   last_pc_frame_ = b;
   Emit(d);
 }
@@ -438,7 +445,8 @@ void TTraceDecoder::FeedDL2(std::uint8_t Value, double TimeMs) {
   const std::vector<double> times = rx_times_;
   TDL2Received parts;
   last_rx_completed_ = SplitDL2Frame(frame.data(), parts);
-  if (!last_rx_completed_ && frame != last_pc_frame_ && times.size() == frame.size()) {
+  if (!last_rx_completed_ && frame != last_pc_frame_ && !IsEarlierPcFrame(frame) &&
+      times.size() == frame.size()) {
     // A frame that fails its check after a silence of three idle ticks within it: the driver
     // had abandoned the part before the silence and read the rest as frames of their own.
     for (std::size_t i = frame.size() - 1; i > 0; --i) {
@@ -456,6 +464,11 @@ void TTraceDecoder::FeedDL2(std::uint8_t Value, double TimeMs) {
   rx_.Bytes.clear();
 }
 
+bool TTraceDecoder::IsEarlierPcFrame(const std::vector<std::uint8_t>& Frame) const {
+  return std::find(earlier_pc_frames_.begin(), earlier_pc_frames_.end(), Frame) !=
+         earlier_pc_frames_.end();
+}
+
 void TTraceDecoder::FrameDL2(const std::uint8_t* Frame, int Size) {
   TDecodedFrame d = rx_;
   d.Direction = "<DEV";
@@ -463,6 +476,17 @@ void TTraceDecoder::FrameDL2(const std::uint8_t* Frame, int Size) {
   if (d.Bytes == last_pc_frame_) {
     d.Meaning = "echo of the PC's frame";
     last_pc_frame_.clear();
+    // The adapter sends in order: no echo of an earlier frame follows.
+    earlier_pc_frames_.clear();
+    Emit(d);
+    return;
+  }
+  if (IsEarlierPcFrame(d.Bytes)) {
+    // Sent on once the bus was free, after the PC's next frame: the driver looks for the echo of
+    // its last frame only, but nothing is wrong on the line.
+    d.Meaning = "late echo of an earlier frame of the PC's";
+    const auto echoed = std::find(earlier_pc_frames_.begin(), earlier_pc_frames_.end(), d.Bytes);
+    earlier_pc_frames_.erase(earlier_pc_frames_.begin(), echoed + 1);
     Emit(d);
     return;
   }

@@ -89,6 +89,7 @@ class TTraceDecoder {
   // One received byte without a line error into the DL2 frame reader.
   void FeedDL2(std::uint8_t Value, double TimeMs);
   void FrameDL2(const std::uint8_t* Frame, int Size);
+  bool IsEarlierPcFrame(const std::vector<std::uint8_t>& Frame) const;
   void ReceiveDL1(const TTraceRecord& R);
   void FrameDL1();
   void ReceiveOther(const TTraceRecord& R);
@@ -128,6 +129,10 @@ class TTraceDecoder {
   double last_tx_ms_ = -1;
   double last_purge_ms_ = -1e9;  // the last purge or change of the line
   std::vector<std::uint8_t> last_pc_frame_;
+  // DL2: the PC's frames sent before the last one whose echo has not come yet, oldest first. On a
+  // bus with other stations the adapter holds a frame until the bus is free, and the driver may
+  // send its next frame before the echo of the one before comes.
+  std::vector<std::vector<std::uint8_t>> earlier_pc_frames_;
 
   TRequest request_;
   int request_count_ = 0;

@@ -81,6 +81,10 @@ TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
   t += "    2200.000 PC> 0\n";       // warning
   t += Lines(2400, "PC>", Request(5, 0x14)) + Lines(2435, "<DEV", Request(5, 0x14));
   t += "    2500.000 <DEV 05  2400\n";  // warning: the line ends within the settings
+  // The adapter held #6 while another station's frame passed: its echo comes after #7 went out.
+  // A late echo, not a checksum failure.
+  t += Lines(2800, "PC>", Request(6, 0x16)) + Lines(2900, "PC>", Request(7, 0x18)) +
+       Lines(2935, "<DEV", Request(6, 0x16)) + Lines(2970, "<DEV", Request(7, 0x18));
 
   const TDecoded d = Decode(t);
   for (int f = 0; f < tfFlagCount; ++f)
@@ -107,6 +111,7 @@ TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
   EXPECT_EQ(flags("frame dropped by the driver"), std::vector<std::string>{"checksum failure"});
   EXPECT_EQ(flags("bytes outside any frame"), std::vector<std::string>{"bytes outside any frame"});
   EXPECT_EQ(flags("request #5"), std::vector<std::string>{});
+  EXPECT_EQ(flags("late echo of an earlier frame"), std::vector<std::string>{});
   EXPECT_EQ(d.Frames.front().Meaning, "open /dev/pts/3");
 }
 
