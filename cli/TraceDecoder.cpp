@@ -481,11 +481,11 @@ void TTraceDecoder::FrameDL2(const std::uint8_t* Frame, int Size) {
     Emit(d);
     return;
   }
-  if (IsEarlierPcFrame(d.Bytes)) {
+  const auto echoed = std::find(earlier_pc_frames_.begin(), earlier_pc_frames_.end(), d.Bytes);
+  if (echoed != earlier_pc_frames_.end()) {
     // Sent on once the bus was free, after the PC's next frame: the driver looks for the echo of
     // its last frame only, but nothing is wrong on the line.
     d.Meaning = "late echo of an earlier frame of the PC's";
-    const auto echoed = std::find(earlier_pc_frames_.begin(), earlier_pc_frames_.end(), d.Bytes);
     earlier_pc_frames_.erase(earlier_pc_frames_.begin(), echoed + 1);
     Emit(d);
     return;
