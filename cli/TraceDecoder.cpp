@@ -200,7 +200,11 @@ void TTraceDecoder::EmitPc() {
   TDecodedFrame& d = pc_;
   const std::vector<std::uint8_t>& b = d.Bytes;
   if (pc_baud_ == DL2Baud) {
-    AbandonPartialFrame();
+    // Detection sends its echo probe and version request without waiting for a quiet line, so
+    // a frame of another station may still be arriving; only the driver's frames prove one ended.
+    const bool probe = (b.size() == 1 && b[0] == 'H') ||
+                       (b.size() == 4 && b[0] == 2 && b[1] == 0xFF && b[2] == 'V');
+    if (!probe) AbandonPartialFrame();
     if (b.size() == 1 && b[0] == 'H') {
       d.Meaning = "echo probe 'H' (a DL1 echoes it)";
     } else if (b.size() >= 2 && b.size() == static_cast<std::size_t>((b[0] & 0x7F) + 2)) {
