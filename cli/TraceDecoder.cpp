@@ -130,12 +130,28 @@ void TTraceDecoder::Event(const TTraceRecord& R) {
   }
   FlushPc();
   FlushRx();
-  if (!rx_.Bytes.empty() && (line || R.Event == "purge")) {
-    Stray(rx_.Bytes, "incomplete frame");
+  if (!rx_.Bytes.empty() && R.Event == "close" && R.TimeMs - rx_.TimeMs < FrameMs) {
+    // The program closed the port while a frame was arriving.
+    TDecodedFrame d = rx_;
+    d.Direction = "<DEV";
+    d.Meaning = "frame cut off by closing the port";
+    Emit(d);
     rx_.Bytes.clear();
     dl2_.Error();
   }
-  if (line || R.Event == "purge") last_purge_ms_ = R.TimeMs;
+  if (!rx_.Bytes.empty() && (line || R.Event == "purge")) {
+    // What the program had not read yet went with it: nothing says the frame was incomplete.
+    TDecodedFrame d = rx_;
+    d.Direction = "<DEV";
+    d.Meaning = "frame cut off by a purge or a change of the line";
+    Emit(d);
+    rx_.Bytes.clear();
+    dl2_.Error();
+  }
+  if (line || R.Event == "purge") {
+    last_purge_ms_ = R.TimeMs;
+    out_of_step_ = true;
+  }
   if (line) {
     // Hold-offs are counted anew on the new line.
     last_rx_ms_ = last_tx_ms_ = -1;
@@ -200,10 +216,9 @@ void TTraceDecoder::EmitPc() {
   TDecodedFrame& d = pc_;
   const std::vector<std::uint8_t>& b = d.Bytes;
   if (pc_baud_ == DL2Baud) {
-    // Detection sends its echo probe and version request without waiting for a quiet line, so
-    // a frame of another station may still be arriving; only the driver's frames prove one ended.
-    const bool probe = (b.size() == 1 && b[0] == 'H') ||
-                       (b.size() == 4 && b[0] == 2 && b[1] == 0xFF && b[2] == 'V');
+    // Detection sends its echo probe without waiting for a quiet line, so a frame of another
+    // station may still be arriving; before any DL2 frame the line was quiet.
+    const bool probe = b.size() == 1 && b[0] == 'H';
     if (!probe) AbandonPartialFrame();
     if (b.size() == 1 && b[0] == 'H') {
       d.Meaning = "echo probe 'H' (a DL1 echoes it)";
@@ -237,6 +252,8 @@ void TTraceDecoder::EmitPc() {
   } else {
     d.Meaning = std::to_string(b.size()) + " bytes";
   }
+  // The driver sends after a silence, or has its own frame's echo to find: it is in step again.
+  if (!(pc_baud_ == DL2Baud && b.size() == 1 && b[0] == 'H')) out_of_step_ = false;
   if (pc_baud_ == DL2Baud && !last_pc_frame_.empty()) {
     earlier_pc_frames_.push_back(last_pc_frame_);
     if (earlier_pc_frames_.size() > EarlierPcFrames)
@@ -396,8 +413,19 @@ void TTraceDecoder::AbandonPartialFrame() {
   // check across a silence is split there when it completes (FeedDL2).
   if (!dl2_.Partial()) return;
   dl2_.Error();
+  // The driver dropped the part before a silence of three idle ticks and read on from there.
+  const std::vector<std::uint8_t> bytes = rx_.Bytes;
+  const std::vector<double> times = rx_times_;
+  std::size_t cut = bytes.size();
+  if (times.size() == bytes.size())
+    for (std::size_t i = 1; i < bytes.size() && cut == bytes.size(); ++i)
+      if (times[i] - times[i - 1] >= DL2AbandonFrameTicks * TickMs) cut = i;
+  rx_.Bytes.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
   Stray(rx_.Bytes, "incomplete frame");
   rx_.Bytes.clear();
+  for (std::size_t j = cut; j < bytes.size(); ++j)
+    FeedDL2(bytes[j], times[j]);
+  AbandonPartialFrame();
 }
 
 void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
@@ -496,11 +524,19 @@ void TTraceDecoder::FrameDL2(const std::uint8_t* Frame, int Size) {
   }
   TDL2Received parts;
   if (!SplitDL2Frame(Frame, parts)) {
+    if (out_of_step_) {
+      // The rest of a frame that was under way when the program threw its input away or changed
+      // the line, read from its middle.
+      d.Meaning = "rest of a frame cut off by a purge or a change of the line";
+      Emit(d);
+      return;
+    }
     d.Meaning = "frame dropped by the driver";
     AddFlag(d, tfChecksum, "");
     Emit(d);
     return;
   }
+  out_of_step_ = false;
   const std::uint8_t* body = parts.Body;
   const int n = parts.BodySize;
   std::string leds;
@@ -644,7 +680,7 @@ void TTraceDecoder::Stray(std::vector<std::uint8_t> Bytes, const char* What) {
     Emit(d);
     return;
   }
-  if (d.TimeMs - last_purge_ms_ < FrameMs) {
+  if (out_of_step_ || d.TimeMs - last_purge_ms_ < FrameMs) {
     // A frame already under way when the program threw its input away or changed the line.
     d.Meaning = "rest of a frame cut off by a purge or a change of the line";
   } else {

@@ -128,6 +128,9 @@ class TTraceDecoder {
   bool last_rx_completed_ = false;  // the last received byte ended a frame the driver takes
   double last_tx_ms_ = -1;
   double last_purge_ms_ = -1e9;  // the last purge or change of the line
+  // From a purge or change of the line until a good frame or the PC's next frame: the driver may
+  // have begun reading in the middle of a frame and is out of step until a silence.
+  bool out_of_step_ = false;
   std::vector<std::uint8_t> last_pc_frame_;
   // DL2: the PC's frames sent before the last one whose echo has not come yet, oldest first. On a
   // bus with other stations the adapter holds a frame until the bus is free, and the driver may

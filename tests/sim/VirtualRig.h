@@ -39,6 +39,7 @@ struct TRigOptions {
   std::uint8_t PortNumber = 7;
   bool LiveMonitors = true;                // false: monitor values stay as the test stores them
   bool BusTraffic = false;                 // DL2: other stations' frames about once a second
+  int TrafficIntervalMs = 1000;            // DL2: their mean interval, with 30 % jitter
   std::int32_t FirmwareVersion = 1130118;  // DL2: the firmware in its flash
   sim::TSimBootblockConfig Bootblock{};    // DL2: faults of its bootblock
   int WatchdogSeconds = 60;                // see VirtualClock
@@ -77,6 +78,7 @@ class VirtualRig {
         config.Variant = sim::TDL2Variant::BadlyProgrammed;
       config.LedBytesEvery = Options.LedBytesEvery;
       config.BusTraffic = Options.BusTraffic;
+      config.TrafficIntervalMs = Options.TrafficIntervalMs;
       config.FirmwareVersion = Options.FirmwareVersion;
       config.Bootblock = Options.Bootblock;
       config.Seed = Options.Seed;
