@@ -130,24 +130,11 @@ void TTraceDecoder::Event(const TTraceRecord& R) {
   }
   FlushPc();
   FlushRx();
-  if (!rx_.Bytes.empty() && R.Event == "close" && R.TimeMs - rx_.TimeMs < FrameMs) {
-    // The program closed the port while a frame was arriving.
-    TDecodedFrame d = rx_;
-    d.Direction = "<DEV";
-    d.Meaning = "frame cut off by closing the port";
-    Emit(d);
-    rx_.Bytes.clear();
-    dl2_.Error();
-  }
-  if (!rx_.Bytes.empty() && (line || R.Event == "purge")) {
-    // What the program had not read yet went with it: nothing says the frame was incomplete.
-    TDecodedFrame d = rx_;
-    d.Direction = "<DEV";
-    d.Meaning = "frame cut off by a purge or a change of the line";
-    Emit(d);
-    rx_.Bytes.clear();
-    dl2_.Error();
-  }
+  // What the program had not read yet went with the port or the purge: nothing says the frame
+  // was incomplete on the line.
+  if (R.Event == "close" && R.TimeMs - rx_.TimeMs < FrameMs)
+    CutOff("frame cut off by closing the port");
+  if (line || R.Event == "purge") CutOff("frame cut off by a purge or a change of the line");
   if (line || R.Event == "purge") {
     last_purge_ms_ = R.TimeMs;
     out_of_step_ = true;
@@ -162,6 +149,16 @@ void TTraceDecoder::Event(const TTraceRecord& R) {
   d.TimeMs = R.TimeMs;
   d.Meaning = std::string(R.Event);
   sink_(d);
+}
+
+void TTraceDecoder::CutOff(const char* Meaning) {
+  if (rx_.Bytes.empty()) return;
+  TDecodedFrame d = rx_;
+  d.Direction = "<DEV";
+  d.Meaning = Meaning;
+  Emit(d);
+  rx_.Bytes.clear();
+  dl2_.Error();
 }
 
 void TTraceDecoder::FlushRx() {
@@ -215,12 +212,12 @@ void TTraceDecoder::FlushPc() {
 void TTraceDecoder::EmitPc() {
   TDecodedFrame& d = pc_;
   const std::vector<std::uint8_t>& b = d.Bytes;
+  const bool probe = pc_baud_ == DL2Baud && b.size() == 1 && b[0] == 'H';
   if (pc_baud_ == DL2Baud) {
     // Detection sends its echo probe without waiting for a quiet line, so a frame of another
     // station may still be arriving; before any DL2 frame the line was quiet.
-    const bool probe = b.size() == 1 && b[0] == 'H';
     if (!probe) AbandonPartialFrame();
-    if (b.size() == 1 && b[0] == 'H') {
+    if (probe) {
       d.Meaning = "echo probe 'H' (a DL1 echoes it)";
     } else if (b.size() >= 2 && b.size() == static_cast<std::size_t>((b[0] & 0x7F) + 2)) {
       d.Meaning = PcDL2(b, d);
@@ -253,7 +250,7 @@ void TTraceDecoder::EmitPc() {
     d.Meaning = std::to_string(b.size()) + " bytes";
   }
   // The driver sends after a silence, or has its own frame's echo to find: it is in step again.
-  if (!(pc_baud_ == DL2Baud && b.size() == 1 && b[0] == 'H')) out_of_step_ = false;
+  if (!probe) out_of_step_ = false;
   if (pc_baud_ == DL2Baud && !last_pc_frame_.empty()) {
     earlier_pc_frames_.push_back(last_pc_frame_);
     if (earlier_pc_frames_.size() > EarlierPcFrames)
@@ -409,11 +406,12 @@ int TTraceDecoder::SettingAt(std::uint16_t Address) const {
 void TTraceDecoder::AbandonPartialFrame() {
   // The trace holds no read time-outs, only the stamps of the reads that returned bytes, and a
   // busy machine stretches the gaps between them (the driver then reads the waiting bytes back to
-  // back). Certain is only that the driver transmits after many idle ticks; a frame that fails its
-  // check across a silence is split there when it completes (FeedDL2).
+  // back). Certain is only that the driver transmits after many idle ticks, so it has dropped the
+  // part it held. A frame that fails its check across a silence is split there when it completes
+  // (FeedDL2); a part is split at its first silence of three idle ticks, the bytes after it read
+  // again as the driver read them, from a length byte.
   if (!dl2_.Partial()) return;
   dl2_.Error();
-  // The driver dropped the part before a silence of three idle ticks and read on from there.
   const std::vector<std::uint8_t> bytes = rx_.Bytes;
   const std::vector<double> times = rx_times_;
   std::size_t cut = bytes.size();
