@@ -94,9 +94,9 @@ class TTraceDecoder {
   void FrameDL1();
   void ReceiveOther(const TTraceRecord& R);
   void FlushRx();
-  // Before the PC's transmission: the driver has abandoned a partial received frame.
   // Emits the partial received frame as cut off by the program, without a flag.
   void CutOff(const char* Meaning);
+  // Before the PC's transmission: the driver has abandoned a partial received frame.
   void AbandonPartialFrame();
   void Stray(std::vector<std::uint8_t> Bytes, const char* What);
 
