@@ -226,6 +226,18 @@ TEST_F(ZocfgEndToEnd, CtrlCStopsAWriteAndAReadBeforeTheNextFrame) {
   EXPECT_NE(::access(saved.c_str(), F_OK), 0);
 }
 
+// Ctrl+C while zocfg waits for a device that does not answer (switched off) ends the wait at
+// once, not when its 30 s are over.
+TEST_F(ZocfgEndToEnd, CtrlCEndsTheWaitForADeviceThatDoesNotAnswer) {
+  SimProcess sim(folder_, {"--silent-after", "0"});
+  const std::string out = folder_.File("read-out"), err = folder_.File("read-err");
+  Child read(BinFolder() + "/zocfg", {"read", "--port", sim.Path(), "--timeout", "30"}, out, err);
+  sim.StateWhen([](auto& s) { return std::atoi(s["requests"].c_str()) >= 1; });
+  read.Signal(SIGINT);
+  EXPECT_EQ(read.Wait(10000), 1) << ReadFile(err);
+  EXPECT_TRUE(Contains(ReadFile(err), "Interrupted.")) << ReadFile(err);
+}
+
 TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsCtrlCOverUntilItEnds) {
   SimProcess sim(folder_, {"--firmware", "1130110"});
   const std::string out = folder_.File("update-out"), err = folder_.File("update-err");
