@@ -16,9 +16,10 @@
 #
 # The scratch copy lives in build-mutants/ (MUTANTS_DIR overrides): the sources in
 # build-mutants/src, its build in build-mutants/src/build, compiled through the shared compiler
-# cache with the same relative paths as the main build, so that its first build mostly hits the
-# cache and each change rebuilds one file and relinks one program. MUTANT_TIMEOUT (seconds, 300)
-# bounds each test run; a run that exceeds it counts as caught (the change made the tests hang).
+# cache with the same relative paths and flags as the main build, so that its first build mostly
+# hits the cache and each change rebuilds one file and relinks one program. MUTANT_TIMEOUT
+# (seconds, 300) bounds each test run; a run that exceeds it counts as caught (the change made the
+# tests hang).
 # Exit status 0 only when every change was applied and caught.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,8 +38,9 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 mkdir -p "$src"
 # The sources as they are now (time stamps kept, so that unchanged files are not rebuilt).
 tar -C "$repo" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$src" -xf -
-cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_BUILD_UI=OFF \
-  -DZO_BUILD_BENCH=OFF "${launcher[@]}" >"$scratch/configure.log"
+cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF \
+  "${launcher[@]}" >"$scratch/configure.log"
 
 trim() { sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' <<<"$1"; }
 
