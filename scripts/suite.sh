@@ -39,8 +39,7 @@ configure_sanitizer() {
 # The tests of a sanitizer build. Findings stop the test that made them and fail it; the
 # suppression files name only findings inside the C and C++ libraries, each with its reason. The
 # fault scenarios repeat 1000 times in the main build; a tenth of that keeps the slower sanitizer
-# builds within CI's time. The two reprogram faults that wait out the real 18 s and 25 s
-# time-outs have virtual-clock twins (the exchange tests); the main build runs them.
+# builds within CI's time.
 run_sanitizer_tests() {
   local dir=$1
   shift
@@ -49,5 +48,5 @@ run_sanitizer_tests() {
     LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" \
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp" \
     ZO_FAULT_REPETITIONS=100 \
-    run_tests "$dir" -E 'ReprogramFault\..*/(NoReplyToALine|NoVersionFrame)$' "$@"
+    run_tests "$dir" "$@"
 }

@@ -196,8 +196,16 @@ TEST(PortCheck, APseudoTerminalSaysWhatItCannotShow) {
     EXPECT_EQ(ItemOf(r, key).Outcome, TCheckOutcome::NotShown) << key;
     EXPECT_NE(ItemOf(r, key).Detail.find("pseudo-terminal"), std::string::npos) << key;
   }
-  for (const char* use : {"dl1", "dl2", "dl2_firmware_update"})
-    EXPECT_EQ(UseOf(r, use), TCheckOutcome::NotShown) << use;
+  // The round trips through a pseudo-terminal and the echoing thread take what the machine's
+  // scheduling gives: a busy machine fails the uses that need one, otherwise they are not shown
+  // either.
+  const auto by_latency = [&](const char* Key) {
+    return ItemOf(r, Key).Outcome == TCheckOutcome::Fail ? TCheckOutcome::Fail
+                                                         : TCheckOutcome::NotShown;
+  };
+  EXPECT_EQ(UseOf(r, "dl1"), by_latency("latency_dl1"));
+  EXPECT_EQ(UseOf(r, "dl2"), by_latency("latency_dl2"));
+  EXPECT_EQ(UseOf(r, "dl2_firmware_update"), TCheckOutcome::NotShown);
   EXPECT_FALSE(r.AllPass());
 }
 
