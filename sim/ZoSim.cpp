@@ -25,6 +25,7 @@
 #include "sim/PtyBridge.h"
 #include "sim/SimDL2Adapter.h"
 #include "sim/SimDevice.h"
+#include "threads/Priority.h"
 
 namespace {
 
@@ -263,6 +264,12 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGUSR1);
   sigaddset(&signals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  // The simulated adapter stands in for hardware, which never falls behind the program: its
+  // threads (started below; they inherit it) get the scheduling of the program's driver threads
+  // where the system allows it, so that a busy machine does not make it miss the protocol's
+  // windows that real hardware keeps.
+  RaiseTimeCritical(SystemSchedulingCalls(pthread_self(), static_cast<int>(::gettid())));
 
   TSimDeviceConfig device_config;
   device_config.Record = *record;
