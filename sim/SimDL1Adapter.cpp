@@ -10,7 +10,7 @@ namespace {
 constexpr std::int32_t kBusBaud = 1200;
 // The longest the thread sleeps without anything happening on the line; only a safety net, since
 // every change of interest wakes it.
-constexpr long long kLongestWaitMs = 250;
+constexpr long long kLongestDL1WaitMs = 250;
 
 TimePoint After(TimePoint From, long long Ms) {
   return From + std::chrono::milliseconds(Ms);
@@ -78,7 +78,7 @@ void SimDL1Adapter::Execute() {
   std::uint64_t seen = 0;
   ScheduleChatter(Now());
   while (!Terminated()) {
-    TimePoint deadline = DeadlineAfter(kLongestWaitMs);
+    TimePoint deadline = DeadlineAfter(kLongestDL1WaitMs);
     if (reply_) deadline = std::min(deadline, reply_at_);
     if (chatter_on_.load()) deadline = std::min(deadline, next_chatter_);
     seen = line_->PeerWait(seen, deadline);
