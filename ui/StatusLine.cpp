@@ -33,8 +33,8 @@ QFrame* NewSeparator(QWidget* Parent) {
 
 // ---------------------------------------------------------------------------------------------
 
-TStatusField::TStatusField(QWidget* Parent) : QLabel(Parent) {
-  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+TStatusField::TStatusField(QWidget* Parent, bool Elidable) : QLabel(Parent), elidable_(Elidable) {
+  setSizePolicy(Elidable ? QSizePolicy::Preferred : QSizePolicy::Minimum, QSizePolicy::Fixed);
   setTextFormat(Qt::PlainText);
 }
 
@@ -53,6 +53,7 @@ QSize TStatusField::sizeHint() const {
 }
 
 QSize TStatusField::minimumSizeHint() const {
+  if (!elidable_) return sizeHint();
   const QMargins m = contentsMargins();
   return {fontMetrics().horizontalAdvance(QString(3, QLatin1Char('W'))) + m.left() + m.right(),
           QLabel::minimumSizeHint().height()};
@@ -86,16 +87,17 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   auto* bottom = new QHBoxLayout;
   rows->addLayout(top);
   rows->addLayout(bottom);
-  auto field = [this](const char* Name) {
-    auto* f = new TStatusField(this);
+  auto field = [this](const char* Name, bool Elidable = true) {
+    auto* f = new TStatusField(this, Elidable);
     f->setObjectName(QString::fromLatin1(Name));
     return f;
   };
+  // A long device path gives way; the adapter and the device are always read whole.
   PortField = field("StatusPortField");
-  AdapterField = field("StatusAdapterField");
-  DeviceField = field("StatusDeviceField");
+  AdapterField = field("StatusAdapterField", false);
+  DeviceField = field("StatusDeviceField", false);
   OperationField = field("StatusOperationField");
-  UnsentField = field("StatusUnsentField");
+  UnsentField = field("StatusUnsentField", false);
   UnsentField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   // First row: port | adapter | device, then free room. Second row: the last operation, the
@@ -117,9 +119,18 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   Refresh();
 }
 
+void TStatusLine::PortOpening(int Port) {
+  port_ = Port;
+  opening_ = true;
+  firmware_driver_ = nullptr;  // a new detection: the log's entry is read again
+  OperationField->SetFullText(QString());
+  Refresh();
+}
+
 void TStatusLine::PortChosen(int Port) {
   port_ = Port;
-  firmware_driver_ = nullptr;  // a new detection: the log's entry is read again
+  opening_ = false;
+  firmware_driver_ = nullptr;
   Refresh();
 }
 
@@ -159,6 +170,7 @@ void TStatusLine::Finished(TOperation Operation, bool Ok) {
 QString TStatusLine::AdapterText() {
   TBusThread* bus = form_.BusThread();
   TBusDriver* driver = bus ? bus->Driver() : nullptr;
+  if (opening_) return QStringLiteral("Detecting adapter");
   if (driver == nullptr) return QStringLiteral("No adapter");
   if (dynamic_cast<TDL1Driver*>(driver) != nullptr) return QStringLiteral("DL1");
   auto* dl2 = dynamic_cast<TDL2Driver*>(driver);
@@ -189,7 +201,7 @@ QString TStatusLine::DeviceText() const {
   TBusThread* bus = form_.BusThread();
   if (bus && bus->OverruledVersion() >= 0 && bus->OverruledVersion() == version)
     text += QStringLiteral(" (overruled)");
-  else if (version > 0 && CurrentVersion == nullptr)
+  else if (version > 0 && version == form_.UnsupportedVersion())
     text += QStringLiteral(" (not supported)");
   return text;
 }

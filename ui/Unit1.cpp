@@ -804,10 +804,19 @@ void TForm1::ComClick(QObject* Sender) {
   if (!AcquireBus(Sender, &TForm1::ComClick)) return;
   if (!UnsentChanges->ConfirmDiscard()) return;
   BusThread_->ResetVersion();
+  // Whatever the port reaches is a new target, also a device of the version just shown (the same
+  // port again, or identical units on two adapters): nothing of the previous device stays shown,
+  // and the timer sees its version as a change and has it read.
+  TargetVersion_ = -1;
+  ForgetTarget();
+  SetCaptionFromTarget();
   ComOther1->setText(QStringLiteral("&Other"));
   auto* item = qobject_cast<QAction*>(Sender);
   if (item && item != ComOther1 && item->data().toInt() >= 1) ComOther1->setData(item->data());
   const int port = ComOther1->data().toInt();
+  // Detection, a firmware question and an update run inside OpenPort: the status line names
+  // this port meanwhile.
+  StatusLine->PortOpening(port);
   const bool opened =
       port >= 1 && port <= 255 && BusThread_->OpenPort(static_cast<std::uint8_t>(port));
   if (opened) {
@@ -850,9 +859,26 @@ void TForm1::SetCaptionFromTarget() {
     setWindowTitle(QStringLiteral("ZO configure (") + DeviceTypeLabel->text() + ')');
 }
 
+void TForm1::ForgetTarget() {
+  SetPanelActive(false);
+  // No version selected: the bus thread reads no monitor value with addresses the window has not
+  // chosen for the device it shows.
+  SelectVersion(-1);
+  UnsupportedVersion_ = -1;
+  LiveHistory_->DeviceChanged("", Now());
+}
+
+std::string TForm1::TargetName() const {
+  std::string name = FromQt(DeviceTypeLabel->text()) + " (" + std::to_string(TargetVersion_);
+  if (BusThread_->OverruledVersion() == TargetVersion_) name += ", overruled";
+  name += ")";
+  if (checked_port_) name += " on COM" + std::to_string(ComOther1->data().toInt());
+  return name;
+}
+
 void TForm1::TargetChanged(QObject* Sender) {
   if (!AcquireBus(Sender, &TForm1::TargetChanged)) return;
-  SetPanelActive(false);
+  ForgetTarget();
   repaint();
   if (TargetVersion_ > 0) {
     if (SelectVersion(TargetVersion_)) {
@@ -868,6 +894,7 @@ void TForm1::TargetChanged(QObject* Sender) {
         AdaptToTarget();
         ShowBusyMessage("");
         if (!ok) {
+          SelectVersion(-1);
           ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
           TargetVersion_ = -1;
         }
@@ -878,12 +905,14 @@ void TForm1::TargetChanged(QObject* Sender) {
       if (ok) {
         ShowSettings();
         SetPanelActive(true);
+        LiveHistory_->DeviceChanged(TargetName(), Now());
       }
       StatusLine->Finished(BusThread_->OverruledVersion() == -1
                                ? TStatusLine::TOperation::Read
                                : TStatusLine::TOperation::OverruleDefaults,
                            ok);
     } else {
+      UnsupportedVersion_ = TargetVersion_;
       ShowMessageBox("Software version: " + std::to_string(TargetVersion_) + " is not supported!",
                      TMsgDlgType::mtError);
       if (BusThread_->OverruledVersion() != -1) BusThread_->SetOverruledVersion(-1);

@@ -148,6 +148,8 @@ class TForm1 final : public QMainWindow {
   bool Closed() const { return closed_; }
   const std::string& FatalMessage() const { return FatalMessage_; }
   bool Updating() const { return Updating_; }
+  // The version TargetChanged found missing from the version table; -1 when none.
+  std::int32_t UnsupportedVersion() const { return UnsupportedVersion_; }
   QWidget* BusyMessage() const { return BusyMessage_.data(); }
   TLiveChartForm* LiveChart() const;
   // The live values over time, fed by the bus thread's polling.
@@ -294,6 +296,10 @@ class TForm1 final : public QMainWindow {
   void IdleTick();
   std::vector<QAction*> AllMenuItems() const;
   void SetCaptionFromTarget();
+  // The window shows no target from now on (only while the bus is held).
+  void ForgetTarget();
+  // The shown target as the live values name it: "<device type> (<version>) on COM<n>".
+  std::string TargetName() const;
 
   TBusThread* BusThread_ = nullptr;
   std::shared_ptr<TLiveHistory> LiveHistory_ = std::make_shared<TLiveHistory>();
@@ -303,6 +309,7 @@ class TForm1 final : public QMainWindow {
   std::string FatalMessage_;
   bool PanelActive_ = false;
   std::int32_t TargetVersion_ = -1;
+  std::int32_t UnsupportedVersion_ = -1;
   QPointer<QMessageBox> BusyMessage_;
   bool Updating_ = false;
 

@@ -127,6 +127,65 @@ TEST_F(StatusLine, PortChangeAsksFirstThenDL1AndAFailedSend) {
   SimPortRegistry::Find(2)->Replug();
 }
 
+// Two units of one version on two adapters, COM1 and COM3: after a switch the window shows the
+// unit of the port chosen, not the other's values with their marks, and choosing a port again
+// reads it anew. While the next port is opened (its firmware question open) the status line names
+// it and nothing of the previous device; a supported version is never called unsupported; a long
+// device path gives way to the adapter and the device.
+TEST_F(StatusLine, TwoUnitsOfOneVersionEachShowTheirOwnSettingsAfterASwitch) {
+  StartDemo();
+  demo_->Device(1).SetSettingValue(SettingAbsorptionVoltage, 2820);
+  demo_->Device(3).SetSettingValue(SettingAbsorptionVoltage, 2790);
+  Start();
+  ASSERT_TRUE(Connect(1));
+  EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "28.20");
+  EnterValue(form_->AbsorptionVoltageEdit, "28.5");
+  ASSERT_EQ(Line().UnsentField->FullText(), "1 unsent change");
+
+  QStringList at_question;
+  ui_.OnMessage("The software version in the DL2 is not up to date!", [&] {
+    at_question = QStringList{Line().PortField->FullText(), Line().AdapterField->FullText(),
+                              Line().DeviceField->FullText(), Line().OperationField->FullText()};
+  });
+  QStringList devices;  // every device text the line shows meanwhile
+  QTimer watch;
+  watch.setInterval(2);
+  QObject::connect(&watch, &QTimer::timeout,
+                   [&] { devices.append(Line().DeviceField->FullText()); });
+  watch.start();
+  auto switched = [this](QAction* Item) {
+    return WaitFor([this, Item] {
+      return Item->isChecked() && form_->PanelActive() && !form_->ActionPending();
+    });
+  };
+  ui_.AnswerNext(TModalResult::mrYes);  // discard the change; the firmware update is declined
+  form_->Com31->trigger();
+  ASSERT_TRUE(switched(form_->Com31));
+  EXPECT_EQ(at_question, (QStringList{"COM3 (simulated)", "Detecting adapter", "No device", ""}));
+  EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "27.90");
+  EXPECT_EQ(MarkedControls(), Names{});
+  EXPECT_EQ(Line().UnsentField->FullText(), "No unsent changes");
+  EXPECT_TRUE(OperationIs("Settings read"));
+
+  // The same port again is read again.
+  demo_->Device(3).SetSettingValue(SettingAbsorptionVoltage, 2760);
+  form_->Com31->trigger();
+  EXPECT_TRUE(WaitFor([this] {
+    return form_->AbsorptionVoltageEdit->text() == "27.60" && form_->PanelActive() &&
+           !form_->ActionPending();
+  }));
+  watch.stop();
+  EXPECT_FALSE(devices.filter(QStringLiteral("not supported")).size() > 0)
+      << devices.filter(QStringLiteral("not supported")).join('|').toStdString();
+
+  Line().PortField->SetFullText(QStringLiteral("COM3 (/dev/serial/by-id/") + QString(300, 'x') +
+                                ')');
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  EXPECT_NE(Line().PortField->text(), Line().PortField->FullText());
+  EXPECT_EQ(Line().AdapterField->text(), Line().AdapterField->FullText());
+  EXPECT_EQ(Line().DeviceField->text(), Line().DeviceField->FullText());
+}
+
 TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
   Start({QStringLiteral("/v%1").arg(sim::DemoInverterVersion)});
   ASSERT_TRUE(WaitFor([this] { return form_->PanelActive(); }));
