@@ -329,8 +329,26 @@ void TLiveChartForm::DrawOverPlot(QPainter& Painter) {
   const QRectF plot = chart_->plotArea();
   if (plot.width() <= 0 || plot.height() <= 0) return;
   const QColor ink = time_axis_->labelsBrush().color();
+  const QColor paper(255, 255, 255, 220);
   Painter.setClipRect(plot);
   QFont font = time_axis_->labelsFont();
+  // "Paused" at the top right; the device names below it.
+  double top = plot.top() + 2;
+  if (paused_) {
+    QFont big = font;
+    big.setBold(true);
+    big.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 1.4 : 12);
+    Painter.setFont(big);
+    const QFontMetrics metrics(big);
+    const QString text = QStringLiteral("Paused");
+    QRectF box(0, 0, metrics.horizontalAdvance(text) + 16, metrics.height() + 8);
+    box.moveTopRight(QPointF(plot.right() - 8, plot.top() + 8));
+    Painter.fillRect(box, paper);
+    Painter.setPen(QPen(ink, 1));
+    Painter.drawRect(box);
+    Painter.drawText(box, Qt::AlignCenter, text);
+    top = box.bottom() + 6;
+  }
   Painter.setFont(font);
   const QFontMetrics metrics(font);
   const double span = static_cast<double>(to_ms_ - from_ms_);
@@ -342,24 +360,11 @@ void TLiveChartForm::DrawOverPlot(QPainter& Painter) {
     // The name beside the line, in the plot; markers that follow each other step down.
     const QString text = markers_[m].Device;
     const int w = metrics.horizontalAdvance(text) + 6;
-    const double y = plot.top() + 2 + static_cast<double>(m % 3) * (metrics.height() + 4);
+    const double y = top + static_cast<double>(m % 3) * (metrics.height() + 4);
     QRectF box(x + 3, y, w, metrics.height() + 2);
     if (box.right() > plot.right() && x - 3 - w >= plot.left()) box.moveRight(x - 3);
-    Painter.fillRect(box, QColor(255, 255, 255, 210));
+    Painter.fillRect(box, paper);
     Painter.setPen(ink);
-    Painter.drawText(box, Qt::AlignCenter, text);
-  }
-  if (paused_) {
-    font.setBold(true);
-    font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 1.4 : 12);
-    Painter.setFont(font);
-    const QFontMetrics big(font);
-    const QString text = QStringLiteral("Paused");
-    QRectF box(0, 0, big.horizontalAdvance(text) + 16, big.height() + 8);
-    box.moveTopRight(QPointF(plot.right() - 8, plot.top() + 8));
-    Painter.fillRect(box, QColor(255, 255, 255, 225));
-    Painter.setPen(QPen(ink, 1));
-    Painter.drawRect(box);
     Painter.drawText(box, Qt::AlignCenter, text);
   }
 }

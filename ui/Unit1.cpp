@@ -731,6 +731,10 @@ void TForm1::SetPanelActive(bool Active) {
   for (QAction* item : {File1->menuAction(), Exit1, Port1->menuAction(), Com11, Com21, Com31, Com41,
                         ComOther1, About1, Special1->menuAction(), Overrulesoftwareversion1})
     item->setEnabled(true);
+  // The menus themselves too: a menu re-enabled with its window (the progress dialog disables the
+  // window while a DL2 is programmed) would otherwise offer "Target" with no target shown.
+  for (QMenu* menu : {File1, Port1, Target1, Defaults1, Special1})
+    menu->setEnabled(menu->menuAction()->isEnabled());
   if (Active) GetSettingsButton->setFocus();
 }
 
