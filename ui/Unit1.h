@@ -32,6 +32,7 @@
 #include "connection/LiveHistory.h"
 #include "settings/Settings.h"
 #include "ui/Decoration.h"
+#include "ui/Showing.h"
 
 class QPainter;
 
@@ -109,6 +110,19 @@ class TForm1 final : public QMainWindow {
   void Getsettings1Click(QObject* Sender = nullptr);
   void Sendsettings1Click(QObject* Sender = nullptr);
   void Getsoftwareversion1Click();
+  // With the bus acquired: sends the settings as "&Send settings" does; false (after the error
+  // box) when that failed.
+  bool SendChanges();
+  // True when the settings shown could be sent now: a target shown, not overruled, an adapter.
+  bool CanSend() const;
+  // With the bus acquired, before unsent changes would be lost: asks, and sends them when the
+  // user chooses "Send". True when the caller may go on (nothing unsent, discarded, or sent).
+  bool ChangesSettled();
+  // With the bus acquired, before the port closes: SendChanges, then waits until the device has
+  // taken the settings.
+  bool SendBeforeLeaving();
+  // Sends the unsent changes, then closes the window ("Send" when closing).
+  void SendAndClose(QObject* Sender = nullptr);
 
   void FrequencyClick();
   void NrOfSlavesComboBoxChange();
@@ -154,7 +168,10 @@ class TForm1 final : public QMainWindow {
   const std::shared_ptr<TLiveHistory>& LiveHistory() const { return LiveHistory_; }
 
   // --- Components (object names as the design names them) ---
+  // The design's client area, scaled to the font; it scrolls within ScreenFitArea when the screen
+  // is too small for it.
   QWidget* ClientArea;
+  TScreenFitArea* ScreenFitArea;
   QLabel* UserActionLabel;
   TDecoration* Image2;
   QFrame* MasterPanel;
@@ -286,6 +303,8 @@ class TForm1 final : public QMainWindow {
   void CreatePanel();
   void CreateChargerGroup();
   void CreateStatusPanel();
+  // The controls that size themselves to their text, after the design was scaled to the font.
+  void FitSelfSizedControls();
   void ConnectHandlers();
   void UpdatePortTips();
   // Shows the port radio items as the last ComClick left them (Qt checks a clicked item at once).

@@ -1,6 +1,7 @@
 // The status line (port, adapter, device, the last operation) and the unsent changes: marked by a
 // change or a loaded file, cleared by a send or a read, and the question before choosing a port,
 // "&Get settings" or closing throws them away.
+#include <QDate>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -62,8 +63,8 @@ TEST_F(StatusLine, DL2ConnectedChangeMarkedAskedBeforeGetClearedBySendAndRead) {
   EXPECT_TRUE(form_->AbsorptionVoltageEdit->font().bold());
   EXPECT_EQ(Line().UnsentField->FullText(), "1 unsent change");
 
-  // No keeps the change; the device is not read.
-  ui_.AnswerNext(TModalResult::mrNo);
+  // Cancel keeps the change; the device is not read.
+  ui_.AnswerNext(TModalResult::mrCancel);
   form_->Getsettings1->trigger();
   ASSERT_TRUE(Settled());
   EXPECT_EQ(CountMessages(Discard), 1);
@@ -79,9 +80,9 @@ TEST_F(StatusLine, DL2ConnectedChangeMarkedAskedBeforeGetClearedBySendAndRead) {
   EXPECT_TRUE(
       WaitFor([&] { return demo_->Device(1).SettingValue(SettingAbsorptionVoltage) == 2870; }));
 
-  // Yes reads the device again, which clears the mark; nothing asks without changes.
+  // Discard reads the device again, which clears the mark; nothing asks without changes.
   EnterValue(form_->AbsorptionVoltageEdit, "28.6");
-  ui_.AnswerNext(TModalResult::mrYes);
+  ui_.AnswerNext(TModalResult::mrDiscard);
   QTest::mouseClick(form_->GetSettingsButton, Qt::LeftButton);
   ASSERT_TRUE(Settled());
   EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "28.70");
@@ -92,27 +93,31 @@ TEST_F(StatusLine, DL2ConnectedChangeMarkedAskedBeforeGetClearedBySendAndRead) {
   EXPECT_EQ(CountMessages(Discard), 2);
 }
 
-TEST_F(StatusLine, PortChangeAsksFirstThenDL1AndAFailedSend) {
+TEST_F(StatusLine, PortChangeAsksFirstAndSendsThenDL1AndAFailedSend) {
   StartDemo();
   Start();
   ASSERT_TRUE(Connect(1));
   form_->GroundRelayCheckBox->click();
   EXPECT_EQ(MarkedControls(), Names{"GroundRelayCheckBox"});
 
-  ui_.AnswerNext(TModalResult::mrNo);
+  ui_.AnswerNext(TModalResult::mrCancel);
   form_->Com21->trigger();
   ASSERT_TRUE(Settled());
   EXPECT_EQ(CountMessages(Discard), 1);
+  EXPECT_EQ(ui_.Messages().back().Buttons, TMsgDlgButtons{mbSend | mbDiscard | mbCancel});
   EXPECT_TRUE(form_->Com11->isChecked());
   EXPECT_TRUE(form_->PanelActive());
   EXPECT_EQ(Line().PortField->FullText(), "COM1 (simulated)");
 
-  ui_.AnswerNext(TModalResult::mrYes);
+  // Send: the changes go to the device shown before the port changes.
+  EnterValue(form_->AbsorptionVoltageEdit, "28.5");
+  ui_.AnswerNext(TModalResult::mrSend);
   form_->Com21->trigger();
   ASSERT_TRUE(WaitFor([this] {
     return form_->TargetVersion() == sim::DemoChargerVersion && form_->PanelActive() &&
            !form_->ActionPending();
   }));
+  EXPECT_EQ(demo_->Device(1).SettingValue(SettingAbsorptionVoltage), 2850);
   EXPECT_EQ(Line().PortField->FullText(), "COM2 (simulated)");
   EXPECT_EQ(Line().AdapterField->FullText(), "DL1");
   EXPECT_EQ(MarkedControls(), Names{});
@@ -143,12 +148,15 @@ TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
   const std::string file = dir.filePath(QStringLiteral("two.zsf")).toStdString();
   ui_.FileNameNext(file);
   form_->Savesettings1->trigger();
-  EXPECT_TRUE(OperationIs("Settings saved"));
+  EXPECT_TRUE(OperationIs("Settings saved to two.zsf"));
+  EXPECT_EQ(ui_.SuggestedFileNames().back(),
+            (form_->DeviceTypeLabel->text() + QDate::currentDate().toString(" yyyy-MM-dd.zsf"))
+                .toStdString());
   form_->Setcompletedefault1->trigger();
   EXPECT_EQ(MarkedControls(), Names{});
   ui_.FileNameNext(file);
   form_->Loadsettings1->trigger();
-  EXPECT_TRUE(OperationIs("Settings loaded"));
+  EXPECT_TRUE(OperationIs("Settings loaded from two.zsf"));
   EXPECT_EQ(MarkedControls(), (Names{"FloatVoltageEdit", "ThreePhaseRadioButton"}));
 
   // A mark never hides the end of a value: bold where the text fits, else the highlight.
@@ -166,11 +174,13 @@ TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
     }
   }
 
-  ui_.AnswerNext(TModalResult::mrNo);
+  // An overruled version cannot be sent: the question offers Discard and Cancel only.
+  ui_.AnswerNext(TModalResult::mrCancel);
   form_->Exit1->trigger();
   EXPECT_FALSE(form_->Closed());
   EXPECT_TRUE(form_->isVisible());
-  ui_.AnswerNext(TModalResult::mrYes);
+  EXPECT_EQ(ui_.Messages().back().Buttons, TMsgDlgButtons{mbDiscard | mbCancel});
+  ui_.AnswerNext(TModalResult::mrDiscard);
   form_->Exit1->trigger();
   EXPECT_TRUE(form_->Closed());
   EXPECT_EQ(CountMessages(Discard), 2);
