@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStatusBar>
+#include <QTime>
 #include <cmath>
 
 #include "adapter/TextTool.h"
@@ -21,6 +22,7 @@
 #include "settings/SettingsFile.h"
 #include "threads/UiServices.h"
 #include "ui/AbtForm.h"
+#include "ui/CompareDialog.h"
 #include "ui/FileNames.h"
 #include "ui/Fitting.h"
 #include "ui/Inputunit.h"
@@ -287,6 +289,7 @@ void TForm1::CreateMenus() {
   Special1->menuAction()->setObjectName(QStringLiteral("Special1"));
   Overrulesoftwareversion1 = NewItem(Special1, "Overrulesoftwareversion1", "&Overrule target");
   Livechart1 = NewItem(Special1, "Livechart1", "Live &chart...");
+  Comparewithdevice1 = NewItem(Special1, "Comparewithdevice1", "Compare with &device...");
 
   About1 = bar->addAction(QStringLiteral("&About"));
   About1->setObjectName(QStringLiteral("About1"));
@@ -548,6 +551,8 @@ void TForm1::ConnectHandlers() {
   connect(Overrulesoftwareversion1, &QAction::triggered, this,
           [this] { Overrulesoftwareversion1Click(); });
   connect(Livechart1, &QAction::triggered, this, [this] { Livechart1Click(); });
+  connect(Comparewithdevice1, &QAction::triggered, this,
+          [this] { Comparewithdevice1Click(Comparewithdevice1); });
   Panel1->installEventFilter(this);  // a double-click on the status panel opens the live chart
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 
@@ -1239,6 +1244,30 @@ void TForm1::PaintChargeCurve(QPainter& Canvas) {
   zo::PaintChargeCurve(Canvas, static_cast<int>(std::lround(ChargeCurvePaintBox->width() / factor)),
                        static_cast<int>(std::lround(ChargeCurvePaintBox->height() / factor)),
                        ChargeCharacteristicComboBox->currentIndex(), CurveHasStorageStage());
+}
+
+void TForm1::Comparewithdevice1Click(QObject* Sender) {
+  if (!AcquireBus(Sender, &TForm1::Comparewithdevice1Click)) return;
+  // The device found now is not (yet) the one the window shows: the window takes it up at the
+  // next tick of its timer, and a comparison would read it with another version's addresses.
+  if (BusThread_->EffectiveVersion() != TargetVersion_ || !PanelActive_) return;
+  TSettingsDiff diff;
+  ShowBusyMessage("Retrieving data!");
+  const bool read = CompareWithDevice(BusThread_->Driver(), diff);
+  ShowBusyMessage("");
+  if (!read) {
+    ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
+    return;
+  }
+  // One comparison at a time: a new one replaces the last.
+  if (CompareDialog_) CompareDialog_->close();
+  CompareDialog_ =
+      new TCompareDialog(diff, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), this);
+  CompareDialog_->show();
+}
+
+TCompareDialog* TForm1::CompareDialog() const {
+  return CompareDialog_.data();
 }
 
 TLiveChartForm* TForm1::LiveChart() const {

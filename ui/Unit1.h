@@ -42,6 +42,7 @@ class TBusThread;
 class TStatusLine;
 class TUnsentChanges;
 class TLiveChartForm;
+class TCompareDialog;
 
 // A status value label: the bus thread's monitor values are written into it on the main thread.
 class TStatusValueLabel final : public QLabel, public TValueLabel {
@@ -153,6 +154,9 @@ class TForm1 final : public QMainWindow {
   void Overrulesoftwareversion1Click();
   // Opens (or raises) the live chart; the status panel's double-click does the same.
   void Livechart1Click();
+  // Reads the device's settings now and lists every one the window shows differently (nothing is
+  // sent, and the window keeps its values and unsent changes); an error box when it cannot read.
+  void Comparewithdevice1Click(QObject* Sender = nullptr);
 
   // --- State, for the program and its tests ---
   TBusThread* BusThread() const { return BusThread_; }
@@ -164,6 +168,8 @@ class TForm1 final : public QMainWindow {
   bool Updating() const { return Updating_; }
   QWidget* BusyMessage() const { return BusyMessage_.data(); }
   TLiveChartForm* LiveChart() const;
+  // The last comparison's window while it is open.
+  TCompareDialog* CompareDialog() const;
   // The live values over time, fed by the bus thread's polling.
   const std::shared_ptr<TLiveHistory>& LiveHistory() const { return LiveHistory_; }
 
@@ -205,6 +211,7 @@ class TForm1 final : public QMainWindow {
   QMenu* Special1;
   QAction* Overrulesoftwareversion1;
   QAction* Livechart1;
+  QAction* Comparewithdevice1;
   QAction* About1;
 
   QLabel* SystemFrequencyLabel;
@@ -317,6 +324,7 @@ class TForm1 final : public QMainWindow {
   TBusThread* BusThread_ = nullptr;
   std::shared_ptr<TLiveHistory> LiveHistory_ = std::make_shared<TLiveHistory>();
   QPointer<TLiveChartForm> LiveChart_;
+  QPointer<TCompareDialog> CompareDialog_;
   TAction PendingAction = nullptr;
   QPointer<QObject> PendingSender;
   std::string FatalMessage_;

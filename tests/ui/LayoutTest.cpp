@@ -2,14 +2,16 @@
 // 10 and 12 point fonts: every text is in the desktop's font (at the design's ratio for a heading)
 // and lies within its control and within its parent, no two visible controls of one container
 // overlap, in the main window (without a port and connected to each simulated device), the value
-// dialog for every setting, the about box and the progress dialog; every window lies within the
-// screen, the main window scrolling its client area where the screen is too small for it.
+// dialog for every setting, the comparison with the device, the about box and the progress
+// dialog; every window lies within the screen, the main window scrolling its client area where
+// the screen is too small for it.
 #include <QScreen>
 #include <set>
 
 #include "tests/ui/ScaleFactor.h"
 #include "tests/ui/WindowTestSupport.h"
 #include "ui/AbtForm.h"
+#include "ui/CompareDialog.h"
 #include "ui/Fitting.h"
 #include "ui/Showing.h"
 
@@ -121,6 +123,15 @@ TEST_F(Layout, ZO_LAYOUT_TEST) {
         ExpectTidy(InputForm, at + "value dialog of " + Name(edit));
         InputForm->hide();
       }
+      // The comparison with the device, which differs in one setting.
+      sim::SimDevice& device = demo_->Device(port);
+      device.SetSettingValue(SettingAbsorptionVoltage,
+                             device.SettingValue(SettingAbsorptionVoltage) + 10);
+      form_->Comparewithdevice1->trigger();
+      ASSERT_TRUE(Settled());
+      ASSERT_NE(form_->CompareDialog(), nullptr);
+      ExpectTidy(form_->CompareDialog(), at + "comparison on COM" + std::to_string(port));
+      form_->CompareDialog()->close();
     }
 
     {

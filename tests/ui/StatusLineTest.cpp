@@ -1,12 +1,13 @@
 // The status line (port, adapter, device, the last operation) and the unsent changes: marked by a
-// change or a loaded file, cleared by a send or a read, and the question before choosing a port,
-// "&Get settings" or closing throws them away.
+// change or a loaded file, cleared by a send or a read, the question before choosing a port,
+// "&Get settings" or closing throws them away or sends them, and the comparison with the device.
 #include <QDate>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "sim/SimDL2Adapter.h"
 #include "tests/ui/WindowTestSupport.h"
+#include "ui/CompareDialog.h"
 #include "ui/StatusLine.h"
 #include "ui/UnsentChanges.h"
 
@@ -130,6 +131,34 @@ TEST_F(StatusLine, PortChangeAsksFirstAndSendsThenDL1AndAFailedSend) {
   EXPECT_EQ(Line().OperationField->FullText(), "Sending failed");
   EXPECT_EQ(MarkedControls(), Names{"AbsorptionVoltageEdit"});
   SimPortRegistry::Find(2)->Replug();
+}
+
+// "Compare with device..." reads the device now and lists what differs; the window, its marks and
+// the device stay as they were.
+TEST_F(StatusLine, CompareWithDeviceListsBothSidesAndChangesNothing) {
+  StartDemo();
+  Start();
+  ASSERT_TRUE(Connect(1));
+  EnterValue(form_->AbsorptionVoltageEdit, "28.5");
+  demo_->Device(1).SetSettingValue(SettingFloatVoltage, 2700);  // changed at the unit itself
+  form_->Comparewithdevice1->trigger();
+  ASSERT_TRUE(Settled());
+  ASSERT_NE(form_->CompareDialog(), nullptr);
+  QTreeWidget* list = form_->CompareDialog()->DifferenceList;
+  std::vector<QStringList> rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = list->topLevelItem(i);
+    rows.push_back({row->text(0), row->text(1), row->text(2)});
+  }
+  EXPECT_EQ(rows, (std::vector<QStringList>{{"Absorption voltage", "28.50 V", "28.80 V"},
+                                            {"Float voltage", "27.60 V", "27.00 V"}}));
+  EXPECT_EQ(form_->AbsorptionVoltageEdit->text(), "28.50");
+  EXPECT_EQ(form_->FloatVoltageEdit->text(), "27.60");
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2850);
+  EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 2760);
+  EXPECT_EQ(MarkedControls(), Names{"AbsorptionVoltageEdit"});
+  EXPECT_EQ(demo_->Device(1).SettingValue(SettingAbsorptionVoltage), 2880);
+  EXPECT_TRUE(ui_.Messages().empty());
 }
 
 TEST_F(StatusLine, LoadedFileMarksWhatItChangedAndExitAsksFirst) {
