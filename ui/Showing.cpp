@@ -56,9 +56,22 @@ TScreenFitArea::TScreenFitArea(QWidget* Client, QWidget* Parent) : QScrollArea(P
 }
 
 bool TScreenFitArea::eventFilter(QObject* Watched, QEvent* Event) {
-  if (Watched == window() && (Event->type() == QEvent::Show || Event->type() == QEvent::Move) &&
+  QWidget* window = this->window();
+  if (Watched == window && (Event->type() == QEvent::Show || Event->type() == QEvent::Move) &&
       sizeHint() != size())
     updateGeometry();
+  // The window grew once its frame was known (a frame smaller than guessed): it stays within the
+  // screen, its top-left corner first.
+  if (Watched == window && Event->type() == QEvent::Resize && window->isVisible() &&
+      window->screen()) {
+    const QRect free = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const int x =
+        std::max(std::min(frame.x(), free.left() + free.width() - frame.width()), free.left());
+    const int y =
+        std::max(std::min(frame.y(), free.top() + free.height() - frame.height()), free.top());
+    if (x != frame.x() || y != frame.y()) window->move(x, y);
+  }
   return QScrollArea::eventFilter(Watched, Event);
 }
 
