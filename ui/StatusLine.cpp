@@ -1,6 +1,7 @@
 #include "ui/StatusLine.h"
 
 #include <QBoxLayout>
+#include <QFileInfo>
 #include <QFrame>
 #include <QTime>
 
@@ -134,8 +135,9 @@ void TStatusLine::PortChosen(int Port) {
   Refresh();
 }
 
-void TStatusLine::Finished(TOperation Operation, bool Ok) {
+void TStatusLine::Finished(TOperation Operation, bool Ok, const QString& File) {
   const QString at = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  const QString name = QFileInfo(File).fileName();
   QString text;
   switch (Operation) {
     case TOperation::Read:
@@ -147,10 +149,12 @@ void TStatusLine::Finished(TOperation Operation, bool Ok) {
       if (Ok) unsent_.Baseline();
       break;
     case TOperation::Load:
-      text = Ok ? QStringLiteral("Settings loaded at ") + at : QStringLiteral("Loading failed");
+      text = Ok ? QStringLiteral("Settings loaded from %1 at %2").arg(name, at)
+                : QStringLiteral("Loading %1 failed").arg(name);
       break;
     case TOperation::Save:
-      text = Ok ? QStringLiteral("Settings saved at ") + at : QStringLiteral("Saving failed");
+      text = Ok ? QStringLiteral("Settings saved to %1 at %2").arg(name, at)
+                : QStringLiteral("Saving %1 failed").arg(name);
       break;
     case TOperation::Defaults:
       text = QStringLiteral("Defaults set at ") + at;

@@ -55,10 +55,11 @@ class TStatusLine final : public QWidget {
   void PortOpening(int Port);
   // The port ComClick opened, 0 when it opened none.
   void PortChosen(int Port);
-  // An operation ended: shows its result with the time. A read (also a failed one: the window
-  // now shows what came back), a successful send and the overruled version's defaults are what
-  // the device holds from now on, so the unsent changes are counted from them.
-  void Finished(TOperation Operation, bool Ok);
+  // An operation ended: shows its result with the time, and the name of the file `File` a load or
+  // save used. A read (also a failed one: the window now shows what came back), a successful
+  // send and the overruled version's defaults are what the device holds from now on, so the
+  // unsent changes are counted from them.
+  void Finished(TOperation Operation, bool Ok, const QString& File = {});
   // Looks up the adapter and the device and shows every field anew.
   void Refresh();
 
