@@ -110,12 +110,12 @@ int CheckSettingsInput(const std::string& File, TTerminalUi& Ui, TSettingsText& 
     Ui.Context(WhyUnreadable(File));
     return ExitFile;
   }
-  std::string error;
   if (read == TReadResult::TooLarge) {
     ShowMessageBox(File + " is too large for a settings text.", TMsgDlgType::mtError);
     Ui.Context("A settings text holds at most 1 MB.");
     return ExitFile;
   }
+  std::string error;
   if (IsText && !ParseSettingsText(data, Parsed, error)) {
     ShowMessageBox(File + ", " + error, TMsgDlgType::mtError);
     return ExitFile;
