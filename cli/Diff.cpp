@@ -1,10 +1,12 @@
 // zocfg diff: two sets of settings side by side, each loaded into the settings model in turn (the
-// device read as a new target's settings are read, a file as "&Load settings" loads it, the
-// defaults as "Set all settings to default" sets them) and taken down as texts, then compared.
+// device read as a new target's settings are read, a file as "&Load settings" loads it but with
+// its values as stored, the defaults as "Set all settings to default" sets them) and taken down
+// as texts, then compared.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cli/CommandSupport.h"
 #include "cli/Commands.h"
 #include "cli/Outcome.h"
 #include "cli/Session.h"
@@ -20,26 +22,6 @@ namespace {
 // diff's own status beside 0 equal and 1 different: the device could not be read.
 constexpr int ExitDeviceNotRead = 4;
 
-// The version a file names (a settings text's header), 0 when it names none; ExitFile after
-// showing the message when the file cannot be read or the text is not understood.
-int VersionOfFile(const std::string& File, std::int32_t& Version) {
-  Version = 0;
-  std::string data;
-  if (ReadWholeFile(File, 1 << 20, data) == TReadResult::CannotOpen) {
-    ShowMessageBox("Cannot open file: " + File, TMsgDlgType::mtError);
-    return ExitFile;
-  }
-  if (!IsSettingsText(data)) return ExitOk;
-  TSettingsText parsed;
-  std::string error;
-  if (!ParseSettingsText(data, parsed, error)) {
-    ShowMessageBox(File + ", " + error, TMsgDlgType::mtError);
-    return ExitFile;
-  }
-  Version = parsed.Version > 0 ? parsed.Version : 0;
-  return ExitOk;
-}
-
 // Makes `Version` current with every setting at its default.
 bool SelectDefaults(std::int32_t Version) {
   IsInverterOnly = false;
@@ -54,21 +36,17 @@ bool SelectDefaults(std::int32_t Version) {
   return true;
 }
 
+// Loads `File` as it is stored: a value out of bounds is compared as it stands, and the comparison
+// names it.
 int LoadFile(const std::string& File, std::int32_t Version, TSettingsSide& Side) {
   if (!SelectDefaults(Version)) return ExitUsage;
   std::string message;
-  LoadAnySettingsFile(File, message);
+  LoadAnySettingsFile(File, message, false);
   if (!message.empty() && message[0] == 'E') {
-    ShowMessageBox(message.substr(1), TMsgDlgType::mtError);
+    ShowMessageBox(message.substr(1, message.find('\r') - 1), TMsgDlgType::mtError);
     return ExitFile;
   }
   Side = TakeDownSettings(File);
-  if (!message.empty()) {
-    std::string text = File + ": " + message.substr(1);
-    for (char& c : text)
-      if (c == '\r') c = ' ';
-    Side.Warnings.push_back(text);
-  }
   return ExitOk;
 }
 
@@ -123,11 +101,13 @@ int RunDiff(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   // Each file's version: --version, else the one its text names, else the other side's.
   std::vector<std::int32_t> versions(O.Files.size(), O.Version);
   std::int32_t named = 0;
+  // Every file is checked whole before the device is read.
   for (std::size_t i = 0; i < O.Files.size(); ++i) {
-    std::int32_t v = 0;
-    status = VersionOfFile(O.Files[i], v);
+    TSettingsText parsed;
+    bool is_text = false;
+    status = CheckSettingsInput(O.Files[i], Ui, parsed, is_text);
     if (status != ExitOk) return status;
-    if (versions[i] == 0) versions[i] = v;
+    if (versions[i] == 0 && is_text && parsed.Version > 0) versions[i] = parsed.Version;
     if (named == 0) named = versions[i];
   }
 
@@ -157,8 +137,7 @@ int RunDiff(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   }
 
   const TSettingsDiff d = CompareSettings(sides[0], sides[1]);
-  std::fputs(Report(sides[0], sides[1], d, O.Json).c_str(), Out);
-  std::fflush(Out);
+  Print(Out, Report(sides[0], sides[1], d, O.Json));
   return d.Equal() ? ExitOk : 1;
 }
 

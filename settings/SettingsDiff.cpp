@@ -13,13 +13,22 @@ bool SameValue(long double A, long double B) {
   return std::fabs(A - B) <= 1e-9L * std::fmax(1.0L, std::fabs(A));
 }
 
-// The values of `A` that `B`'s bounds would correct.
-void BoundWarnings(const TSettingsSide& A, const TSettingsSide& B,
+bool Outside(const TComparedSetting& Value, const TComparedSetting& Bounds) {
+  return Value.Value < Bounds.MinValue - 1e-9L || Value.Value > Bounds.MaxValue + 1e-9L;
+}
+
+// The values of `A` outside the bounds of its own version, and, when `Other` is set, those that
+// `B`'s bounds would correct.
+void BoundWarnings(const TSettingsSide& A, const TSettingsSide& B, bool Other,
                    std::vector<std::string>& Warnings) {
   for (const TComparedSetting& a : A.Entries) {
+    if (a.IsOption()) continue;
     const TComparedSetting* b = B.Find(a.Number);
-    if (b == nullptr || b->IsOption()) continue;
-    if (a.Value < b->MinValue - 1e-9L || a.Value > b->MaxValue + 1e-9L)
+    if (Outside(a, a))
+      Warnings.push_back(std::string(a.Name) + ": " + a.Text + " of " + A.Source +
+                         " lies outside the bounds of software version " +
+                         std::to_string(A.Version) + " (" + a.Min + " to " + a.Max + ")");
+    else if (Other && b != nullptr && !b->IsOption() && Outside(a, *b))
       Warnings.push_back(std::string(a.Name) + ": " + a.Text + " of " + A.Source +
                          " lies outside the bounds of " + B.Source + " (" + b->Min + " to " +
                          b->Max + ")");
@@ -87,10 +96,9 @@ TSettingsDiff CompareSettings(const TSettingsSide& A, const TSettingsSide& B) {
                          std::to_string(B.Volts) + " V system");
   d.Warnings.insert(d.Warnings.end(), A.Warnings.begin(), A.Warnings.end());
   d.Warnings.insert(d.Warnings.end(), B.Warnings.begin(), B.Warnings.end());
-  if (A.Volts == B.Volts) {
-    BoundWarnings(A, B, d.Warnings);
-    BoundWarnings(B, A, d.Warnings);
-  }
+  // Across voltage classes every voltage would be converted, not corrected.
+  BoundWarnings(A, B, A.Volts == B.Volts, d.Warnings);
+  BoundWarnings(B, A, A.Volts == B.Volts, d.Warnings);
   for (const TComparedSetting& a : A.Entries) {
     const TComparedSetting* b = B.Find(a.Number);
     if (b == nullptr)

@@ -48,9 +48,10 @@ TSettingsSide TakeDownSettings(const std::string& Source);
 
 // What two sides differ in.
 struct TSettingsDiff {
-  // Different versions or voltage classes, each side's own warnings, and the values of one side
-  // that the other's bounds would correct (checked only within one voltage class: across classes
-  // every voltage would be converted, not corrected).
+  // Different versions or voltage classes, each side's own warnings, the values of each side
+  // outside the bounds of its own version, and the values of one side that the other's bounds
+  // would correct (checked only within one voltage class: across classes every voltage would be
+  // converted, not corrected). Values are compared as they stand, whatever their bounds.
   std::vector<std::string> Warnings;
   std::vector<std::pair<TComparedSetting, TComparedSetting>> Changed;  // first, second
   std::vector<TComparedSetting> OnlyInFirst, OnlyInSecond;
