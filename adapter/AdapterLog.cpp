@@ -1,5 +1,6 @@
 #include "adapter/AdapterLog.h"
 
+#include "adapter/DlxTools.h"
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
 
@@ -36,7 +37,7 @@ std::vector<std::string> LogLines(const std::string& Log) {
 TAdapterInfo AdapterFromLog(const std::string& Log) {
   TAdapterInfo info;
   for (const std::string& raw : LogLines(Log)) {
-    const std::string line = TrimLeft(raw);
+    const std::string line = TrimLeft(WithoutRepeatCount(raw));
     if (line == "DL1 detected" || line == "Badly programmed DL2 detected" ||
         line == "DL2 detected") {
       info = TAdapterInfo{};
@@ -54,6 +55,10 @@ TAdapterInfo AdapterFromLog(const std::string& Log) {
       info.Bootblock = "old";
     } else if (StartsWith(line, "Reprogram procedure for ")) {
       info.ReprogramStarted = true;
+      const std::string stopped = ReprogramStoppedText;
+      info.ReprogramStopped =
+          line.size() > stopped.size() &&
+          line.compare(line.size() - stopped.size(), stopped.size(), stopped) == 0;
     }
   }
   return info;
@@ -64,7 +69,7 @@ std::string LastLogLine(const std::string& Prefix) {
   GetLogText(log);
   std::string found;
   for (const std::string& raw : LogLines(log)) {
-    const std::string line = TrimLeft(raw);
+    const std::string line = TrimLeft(WithoutRepeatCount(raw));
     if (StartsWith(line, Prefix)) found = line;
   }
   return found;

@@ -16,6 +16,9 @@ std::atomic<int> requests{0};
 std::atomic<bool> programming{false};
 std::atomic<int> seconds_left{0};
 
+// Ctrl+C, SIGTERM, a closed terminal or a dropped SSH connection (SIGHUP), and Ctrl+\ (SIGQUIT).
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 void Say(const char* Text) {
   (void)!::write(STDERR_FILENO, Text, std::strlen(Text));
 }
@@ -53,12 +56,16 @@ void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  // Both signals share the handler and never interrupt each other.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
+  // The signals share the handler and never interrupt each other.
+  for (int number : StopSignals)
+    sigaddset(&action.sa_mask, number);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int number : StopSignals)
+    sigaction(number, &action, nullptr);
+  // A closed pipe, or a file grown to the size limit, gives a write error that the command
+  // reports, rather than ending the program before it can say so.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool Interrupted() {
@@ -80,6 +87,10 @@ void EndProgramming() {
 
 bool Programming() {
   return programming.load();
+}
+
+void ForgetInterrupts() {
+  requests.store(0);
 }
 
 }  // namespace zo

@@ -1,4 +1,5 @@
-// Ctrl+C (SIGINT) and SIGTERM in zocfg.
+// Ctrl+C (SIGINT), SIGTERM, SIGHUP (the terminal closed, an SSH connection dropped) and SIGQUIT
+// in zocfg; all four alike.
 //
 // The first signal sets the request that every wait and every step of a command looks at, and
 // says at once what will happen ("Stopping after the current frame..."): the command ends before
@@ -10,9 +11,11 @@
 
 namespace zo {
 
+// Installs the handler of the four signals, and ignores SIGPIPE and SIGXFSZ: a closed pipe or a
+// file at the size limit then makes the write fail (EPIPE, EFBIG), which the command reports.
 void InstallInterruptHandlers();
 
-// True once SIGINT or SIGTERM has arrived.
+// True once one of the four signals has arrived.
 bool Interrupted();
 
 // Programming the DL2 begins and ends: signals meanwhile are held over. `SecondsLeft` is the
@@ -21,5 +24,9 @@ void BeginProgramming(int SecondsLeft);
 void UpdateProgramming(int SecondsLeft);
 void EndProgramming();
 bool Programming();
+
+// Forgets the signals that arrived: for tests that run several commands in one process. Not for
+// use by program code.
+void ForgetInterrupts();
 
 }  // namespace zo

@@ -1,7 +1,6 @@
 #include "cli/Monitor.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -76,8 +75,6 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const bool csv_to_out = O.Csv == "-";
   TLiveCsvWriter csv;
   if (!O.Csv.empty()) {
-    // A closed pipe must give a write error, not end the program before it can say so.
-    std::signal(SIGPIPE, SIG_IGN);
     if (!(csv_to_out ? csv.Attach(Out) : csv.Open(O.Csv))) {
       Ui.Note(csv.Error(), TMsgDlgType::mtError);
       return ExitFile;
@@ -100,6 +97,9 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     Print(Out, heading + "\n");
 
   history = std::make_unique<TLiveHistory>();
+  // The recording names the device in every row, as the window's does.
+  history->DeviceChanged(
+      s.DeviceType() + " (" + std::to_string(s.TargetVersion()) + ") on " + s.PortName(), Now());
   std::uint64_t next = 0;
   s.Bus().SetLiveHistory(history.get());
   s.ReleaseBus();  // the bus thread polls the live values again
@@ -133,6 +133,11 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
         cycles.push_back(JsonRow(*history, row, shown));
       else if (!csv_to_out)
         Print(Out, LineText(*history, row, shown));
+      // Standard output that takes nothing more ends the monitor (RunCommand says why).
+      if (OutputFailed()) {
+        result = ExitFile;
+        break;
+      }
     }
     if (result != ExitOk || StopRequested()) break;
     const std::int32_t now_version = s.Bus().EffectiveVersion();

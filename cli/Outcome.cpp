@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "serial/PortNames.h"
 #include "settings/VersionFile.h"
 
 namespace zo {
@@ -32,7 +33,11 @@ bool SameFile(const std::string& A, const std::string& B) {
   }, b{};
   const bool a_exists = ::stat(A.c_str(), &a) == 0;
   const bool b_exists = ::stat(B.c_str(), &b) == 0;
-  if (a_exists && b_exists) return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  if (a_exists && b_exists) {
+    // Two device files of one terminal (a port and a node made for it) are one line.
+    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev) return true;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  }
   if (a_exists != b_exists) return false;
   return ResolvedName(A) == ResolvedName(B);
 }
@@ -52,7 +57,10 @@ TJson SucceededDocument() {
   return {{"ok", true}};
 }
 
-std::string TraceConflict(const TOptions& Options) {
+std::string OutputConflict(const TOptions& Options) {
+  if (!Options.Out.empty() && !Options.Text.empty() && SameFile(Options.Out, Options.Text))
+    return "--out " + Options.Out + " and --text " + Options.Text +
+           " name the same file (one would overwrite the other)";
   if (Options.Trace.empty()) return "";
   struct TInput {
     const char* What;
@@ -65,7 +73,11 @@ std::string TraceConflict(const TOptions& Options) {
                                {"VERSION.DAT", VersionFilePath(ExecutableFolder())}};
   for (const std::string& file : Options.Files)
     files.push_back({"an input file", file});
-  if (Options.Port.find('/') != std::string::npos) files.push_back({"the port", Options.Port});
+  // The port as the program opens it: a path, or the device a port number reaches.
+  TPortTarget port;
+  std::string error;
+  if (ParsePort(Options.Port, port, error))
+    files.push_back({"the port", port.Number != 0 ? PortDevicePath(port.Number) : port.Path});
   for (const TInput& f : files) {
     if (!f.Path.empty() && SameFile(Options.Trace, f.Path))
       return "--trace " + Options.Trace + " names the same file as " + f.What +

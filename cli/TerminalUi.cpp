@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Interrupt.h"
+#include "cli/Session.h"
 
 namespace zo {
 
@@ -28,7 +29,7 @@ constexpr int ProgrammingSeconds = 4;
 
 }  // namespace
 
-std::string FormatMessage(const std::string& Msg, TMsgDlgType DlgType) {
+std::string MessageBoxText(const std::string& Msg, TMsgDlgType DlgType) {
   const std::string kind = KindText(DlgType);
   std::string out = kind;
   bool line_start = false;  // the next character begins a continuation line
@@ -58,7 +59,7 @@ void TTerminalUi::Write(const std::string& Msg, TMsgDlgType DlgType, const std::
       if (c != '\n') error_text_ += c == '\r' ? '\n' : c;
   }
   EndProgressLine();
-  std::string text = FormatMessage(Msg, DlgType);
+  std::string text = MessageBoxText(Msg, DlgType);
   if (!Answer.empty()) {
     text.pop_back();
     text += "\n" + std::string(std::string(KindText(DlgType)).size(), ' ') + Answer + "\n";
@@ -109,6 +110,10 @@ bool TTerminalUi::OpenSettingsFileDialog(std::string&) {
 
 bool TTerminalUi::SaveSettingsFileDialog(std::string&) {
   return false;
+}
+
+bool TTerminalUi::CancelRequested() {
+  return StopRequested();
 }
 
 void TTerminalUi::Note(const std::string& Msg, TMsgDlgType DlgType) {

@@ -2,7 +2,9 @@
 // main-thread queue, with messages on standard error and results on standard output.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cli/Commands.h"
@@ -15,12 +17,14 @@
 #include "threads/UiServices.h"
 
 int main(int argc, char** argv) {
+  // From the start: a closed pipe must give a write error, not end the program silently.
+  zo::InstallInterruptHandlers();
   zo::TOptions options;
   std::string error;
   bool usable = zo::ParseOptions(argc - 1, argv + 1, options, error);
   // Checked before anything is opened for writing.
   if (usable && !options.Help) {
-    error = zo::TraceConflict(options);
+    error = zo::OutputConflict(options);
     usable = error.empty();
   }
   if (!usable) {
@@ -34,13 +38,18 @@ int main(int argc, char** argv) {
     return zo::ExitUsage;
   }
   if (options.Help) {
-    std::fputs(zo::HelpText(options.Command).c_str(), stdout);
+    errno = 0;
+    if (std::fputs(zo::HelpText(options.Command).c_str(), stdout) == EOF ||
+        std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "error: Cannot write file: standard output (%s)\n",
+                   std::strerror(errno != 0 ? errno : EIO));
+      return zo::ExitFile;
+    }
     return zo::ExitOk;
   }
 
   zo::PlainMainThread main_thread;
   zo::SetMainThread(&main_thread);
-  zo::InstallInterruptHandlers();
   zo::TTerminalUi ui(stderr, options.Yes, ::isatty(STDERR_FILENO) == 1);
   zo::SetUi(&ui);
   const int status = zo::RunCommand(options, ui, stdout);

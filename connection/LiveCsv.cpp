@@ -1,5 +1,9 @@
 #include "connection/LiveCsv.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -38,6 +42,18 @@ std::string Seconds(double Value) {
   return std::string(text, result.ptr);
 }
 
+// A field as CSV writes it: quoted, with its quotes doubled, when it holds a comma, a quote or a
+// line break.
+std::string Field(const std::string& Text) {
+  if (Text.find_first_of(",\"\r\n") == std::string::npos) return Text;
+  std::string quoted = "\"";
+  for (char c : Text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
 }  // namespace
 
 TLiveCsvWriter::~TLiveCsvWriter() {
@@ -48,7 +64,7 @@ std::string TLiveCsvWriter::HeaderText() {
   std::string line = "time,seconds";
   for (const TLiveValueInfo& value : LiveValues())
     line += std::string(",") + value.Name + " (" + value.Unit + ")";
-  return line + "\n";
+  return line + ",device\n";
 }
 
 std::string TLiveCsvWriter::RowText(const TLiveRow& Row, const TLiveHistory& History) {
@@ -56,7 +72,7 @@ std::string TLiveCsvWriter::RowText(const TLiveRow& Row, const TLiveHistory& His
                      Seconds(MillisecondsBetween(History.Start(), Row.Time) / 1000.0);
   for (const std::string& value : Row.Values)
     line += "," + value;
-  return line + "\n";
+  return line + "," + Field(Row.Device) + "\n";
 }
 
 bool TLiveCsvWriter::Open(const std::string& Path) {
@@ -64,12 +80,12 @@ bool TLiveCsvWriter::Open(const std::string& Path) {
   error_.clear();
   path_ = Path;
   if (Path == "-") return Attach(stdout);
-  std::FILE* file = std::fopen(Path.c_str(), "w");
-  if (file == nullptr) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
     error_ = "Cannot create file: " + Path + " (" + std::strerror(errno) + ")";
     return false;
   }
-  out_ = file;
+  fd_ = fd;
   owned_ = true;
   return Put(HeaderText());
 }
@@ -78,7 +94,9 @@ bool TLiveCsvWriter::Attach(std::FILE* Out) {
   Close();
   error_.clear();
   if (path_.empty()) path_ = "-";
-  out_ = Out;
+  // Rows go straight to the stream's file; what the stream holds goes first.
+  std::fflush(Out);
+  fd_ = ::fileno(Out);
   owned_ = false;
   return Put(HeaderText());
 }
@@ -88,26 +106,37 @@ bool TLiveCsvWriter::Write(const TLiveRow& Row, const TLiveHistory& History) {
 }
 
 bool TLiveCsvWriter::Put(const std::string& Text) {
-  if (!error_.empty() || out_ == nullptr) return false;
-  errno = 0;
-  if (std::fwrite(Text.data(), 1, Text.size(), out_) != Text.size() || std::fflush(out_) != 0) {
-    const int code = errno;
+  if (!error_.empty() || fd_ < 0) return false;
+  // Where this row begins (-1 on a pipe): a row that cannot be written whole is cut off there, so
+  // that the file ends with the last whole row rather than with a number cut short.
+  const off_t start = ::lseek(fd_, 0, SEEK_CUR);
+  std::size_t done = 0;
+  while (done < Text.size()) {
+    const ssize_t n = ::write(fd_, Text.data() + done, Text.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int code = n < 0 ? errno : EIO;
     error_ = "Cannot write file: " + (path_ == "-" ? std::string("standard output") : path_) +
-             " (" + (code != 0 ? std::strerror(code) : "write error") + ")";
-    // Whatever the stream still holds could not be written: drop it rather than retry it.
-    std::clearerr(out_);
+             " (" + std::strerror(code) + ")";
+    struct stat st {};
+    if (done > 0 && start >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::ftruncate(fd_, start) == 0)
+      ::lseek(fd_, start, SEEK_SET);
     return false;
   }
   return true;
 }
 
 bool TLiveCsvWriter::Close() {
-  if (out_ == nullptr) return error_.empty();
-  std::FILE* out = out_;
-  out_ = nullptr;
+  if (fd_ < 0) return error_.empty();
+  const int fd = fd_;
+  fd_ = -1;
   if (!owned_) return error_.empty();
   owned_ = false;
-  if (std::fclose(out) != 0 && error_.empty())
+  if (::close(fd) != 0 && error_.empty())
     error_ = "Cannot write file: " + path_ + " (" + std::strerror(errno) + ")";
   return error_.empty();
 }

@@ -268,7 +268,7 @@ bool TermiosBackend::Drain() {
 int TermiosBackend::Read(std::uint8_t* Buffer, int Count) {
   if (Count <= 0 || Buffer == nullptr) return 0;
   TReadTimer timer(timeouts_, Count, Now());
-  const std::uint32_t error_bit = line_.Parity == 'N' ? CE_FRAME : CE_RXPARITY;
+  const std::uint32_t error_bit = line_.Parity == 'N' ? ceFrame : ceRxParity;
   int got = 0;
   for (;;) {
     while (got < Count && !decoder_.Empty()) {

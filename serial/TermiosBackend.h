@@ -72,7 +72,7 @@ class TermiosBackend final : public SerialBackend {
   bool SetQueueSizes(int InQueue, int OutQueue) override;  // advisory: always true
   int Read(std::uint8_t* Buffer, int Count) override;
   int Write(const std::uint8_t* Buffer, int Count) override;
-  // CE_RXPARITY for an errored byte received with parity on, CE_FRAME with parity off (the
+  // ceRxParity for an errored byte received with parity on, ceFrame with parity off (the
   // kernel's marking does not tell the two apart).
   std::uint32_t TakeErrors() override;
   bool Purge() override;

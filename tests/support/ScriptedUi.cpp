@@ -34,6 +34,20 @@ void ScriptedUi::OnMessage(const std::string& Prefix, std::function<void()> Acti
   actions_.emplace_back(Prefix, std::move(Action));
 }
 
+void ScriptedUi::CancelWhen(std::function<bool()> Condition) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cancel_ = std::move(Condition);
+}
+
+bool ScriptedUi::CancelRequested() {
+  std::function<bool()> condition;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    condition = cancel_;
+  }
+  return condition && condition();
+}
+
 std::vector<ScriptedUi::Message> ScriptedUi::Messages() {
   std::lock_guard<std::mutex> lock(mutex_);
   return messages_;
@@ -137,7 +151,16 @@ bool ScriptedUi::OpenSettingsFileDialog(std::string& FileName) {
   return NextFileName(FileName);
 }
 bool ScriptedUi::SaveSettingsFileDialog(std::string& FileName) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    suggested_.push_back(FileName);
+  }
   return NextFileName(FileName);
+}
+
+std::vector<std::string> ScriptedUi::SuggestedFileNames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return suggested_;
 }
 
 }  // namespace zo::test
