@@ -21,11 +21,17 @@ run_tests() {
   (cd "$dir" && ctest -j "$((jobs * 2))" --output-on-failure --timeout 300 "$@")
 }
 
+# Each program's sources compile in batches, each batch as one unit (CMake's unity build): the
+# headers they share, Qt's and the standard library's most of all, are parsed once per batch
+# instead of once per source, which on two cores saves a large part of each build. A name in an
+# anonymous namespace is therefore distinct across the sources of its program.
+unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=8)
+
 # The main build: optimised, with line tables only (-g1): the tests' reports keep file and line,
 # and the build takes a quarter less time than with full debug information.
 configure_main() {
   cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "${unity[@]}"
 }
 
 # Unoptimised, with line tables only: the sanitizers' reports keep their file and line, and the
@@ -33,7 +39,8 @@ configure_main() {
 # window.
 configure_sanitizer() {
   cmake -S . -B "build-$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_SANITIZE="$1" \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF \
+    "${unity[@]}"
 }
 
 # The tests of a sanitizer build. Findings stop the test that made them and fail it; the
