@@ -28,7 +28,7 @@ constexpr int ProgrammingSeconds = 4;
 
 }  // namespace
 
-std::string FormatMessage(const std::string& Msg, TMsgDlgType DlgType) {
+std::string MessageBoxText(const std::string& Msg, TMsgDlgType DlgType) {
   const std::string kind = KindText(DlgType);
   std::string out = kind;
   bool line_start = false;  // the next character begins a continuation line
@@ -58,7 +58,7 @@ void TTerminalUi::Write(const std::string& Msg, TMsgDlgType DlgType, const std::
       if (c != '\n') error_text_ += c == '\r' ? '\n' : c;
   }
   EndProgressLine();
-  std::string text = FormatMessage(Msg, DlgType);
+  std::string text = MessageBoxText(Msg, DlgType);
   if (!Answer.empty()) {
     text.pop_back();
     text += "\n" + std::string(std::string(KindText(DlgType)).size(), ' ') + Answer + "\n";

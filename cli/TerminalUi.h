@@ -79,6 +79,6 @@ class TTerminalUi final : public UiServices {
 
 // The text of a box for a terminal: the kind, then each "\r"-separated line, indented under the
 // first, each ended by "\n".
-std::string FormatMessage(const std::string& Msg, TMsgDlgType DlgType);
+std::string MessageBoxText(const std::string& Msg, TMsgDlgType DlgType);
 
 }  // namespace zo

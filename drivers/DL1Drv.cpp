@@ -143,10 +143,10 @@ void TDL1Driver::ReceiveByte(std::uint32_t Errors) {
   if (Errors != 0) ByteIndex = 0;
   if (ByteIndex != 3) RxFrame[ByteIndex] = RxByte;
   ++ByteIndex;
-  if (Errors != 0 && Errors != CE_RXPARITY) ByteIndex = 0;
+  if (Errors != 0 && Errors != ceRxParity) ByteIndex = 0;
   if (ByteIndex == 1) {
     RunningSum = RxByte;
-    if (Errors != CE_RXPARITY) ByteIndex = 0;  // an unmarked byte cannot start a frame
+    if (Errors != ceRxParity) ByteIndex = 0;  // an unmarked byte cannot start a frame
   } else if (ByteIndex >= 2) {
     RunningSum = static_cast<std::uint8_t>(RunningSum + RxByte);
     if (ByteIndex == 4) {

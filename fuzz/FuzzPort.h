@@ -46,9 +46,9 @@ inline std::vector<TLineEvent> ParseLineEvents(const std::uint8_t* Data, std::si
       events.push_back({0, 0, true});
     } else if (i + 1 < Size) {
       std::uint32_t errors = 0;
-      if (k & 1) errors |= CE_RXPARITY;
-      if (k & 2) errors |= CE_FRAME;
-      if (k & 4) errors |= CE_OVERRUN;
+      if (k & 1) errors |= ceRxParity;
+      if (k & 2) errors |= ceFrame;
+      if (k & 4) errors |= ceOverrun;
       events.push_back({Data[++i], errors, false});
     }
   }

@@ -125,7 +125,7 @@ class TChecker {
     const TByteBack marked = Crossed(0x07, 'M', 'S', 0x3C);
     const TByteBack after = ReadOne();
     if (Stopped()) return;
-    const bool flag_marked = marked.Got && (marked.Errors & CE_RXPARITY) != 0;
+    const bool flag_marked = marked.Got && (marked.Errors & ceRxParity) != 0;
     if (!before.Got || !marked.Got || !after.Got) {
       item.Detail = "a byte did not come back";
     } else if (before.Errors != 0 || after.Errors != 0) {
@@ -158,7 +158,7 @@ class TChecker {
     for (const TCase& c : cases) {
       const TByteBack r = Crossed(c.Value, c.Sent, 'O');
       if (Stopped()) return;
-      const bool flagged = r.Got && (r.Errors & CE_RXPARITY) != 0;
+      const bool flagged = r.Got && (r.Errors & ceRxParity) != 0;
       const bool expected = ParityBitOf(c.Sent, c.Value) != ParityBitOf('O', c.Value);
       flags += flagged ? 1 : 0;
       as_expected += r.Got && r.Value == c.Value && flagged == expected ? 1 : 0;

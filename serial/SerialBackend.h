@@ -10,11 +10,11 @@
 namespace zo {
 
 // Communication-error bits, as TRS232o::LastErrors reports them.
-constexpr std::uint32_t CE_RXOVER = 0x0001;    // input buffer overflow
-constexpr std::uint32_t CE_OVERRUN = 0x0002;   // character lost by the receiver
-constexpr std::uint32_t CE_RXPARITY = 0x0004;  // parity error
-constexpr std::uint32_t CE_FRAME = 0x0008;     // framing error
-constexpr std::uint32_t CE_BREAK = 0x0010;     // break condition
+constexpr std::uint32_t ceRxOver = 0x0001;    // input buffer overflow
+constexpr std::uint32_t ceOverrun = 0x0002;   // character lost by the receiver
+constexpr std::uint32_t ceRxParity = 0x0004;  // parity error
+constexpr std::uint32_t ceFrame = 0x0008;     // framing error
+constexpr std::uint32_t ceBreak = 0x0010;     // break condition
 
 // Line settings: 8 data bits and 1 stop bit always.
 struct TLineSettings {
@@ -68,7 +68,7 @@ class SerialBackend {
   virtual int Write(const std::uint8_t* Buffer, int Count) = 0;
 
   // The error bits of the bytes delivered by Read since the last call, then cleared. A byte that
-  // carried a parity error sets CE_RXPARITY; the DL1 driver reads one byte at a time and relies on
+  // carried a parity error sets ceRxParity; the DL1 driver reads one byte at a time and relies on
   // the bits belonging to that byte.
   virtual std::uint32_t TakeErrors() = 0;
 

@@ -313,8 +313,8 @@ class SimPortSide final : public SerialBackend {
       while (got < Count && !arrived.empty() && timer.Accepts(arrived.front().Arrival)) {
         const TSimByte& b = arrived.front();
         Buffer[got++] = b.Value;
-        if (b.ParityError) errors_ |= CE_RXPARITY;
-        if (b.FramingError) errors_ |= CE_FRAME;
+        if (b.ParityError) errors_ |= ceRxParity;
+        if (b.FramingError) errors_ |= ceFrame;
         timer.ByteTaken(b.Arrival);
         arrived.pop_front();
       }

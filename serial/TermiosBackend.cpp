@@ -314,7 +314,7 @@ bool TermiosBackend::Drain() {
 int TermiosBackend::Read(std::uint8_t* Buffer, int Count) {
   if (Count <= 0 || Buffer == nullptr) return 0;
   TReadTimer timer(timeouts_, Count, Now());
-  const std::uint32_t framing_bit = CE_FRAME, parity_bit = CE_RXPARITY;
+  const std::uint32_t framing_bit = ceFrame, parity_bit = ceRxParity;
   // Where the counters do not tell, the marking counts as the error the line can have.
   const std::uint32_t marked_bit = line_.Parity == 'N' ? framing_bit : parity_bit;
   int got = 0;

@@ -98,9 +98,9 @@ void TTraceBackend::Bytes(const char* Direction, const std::uint8_t* Buffer, int
   // Error bits belong to the bytes of one read as a whole; a one-byte read (how the DL1 driver
   // reads) carries the flags of exactly that byte.
   std::string errors;
-  if (Errors & CE_RXPARITY) errors += " parity error";
-  if (Errors & CE_FRAME) errors += " framing error";
-  if (Errors & CE_BREAK) errors += " break";
+  if (Errors & ceRxParity) errors += " parity error";
+  if (Errors & ceFrame) errors += " framing error";
+  if (Errors & ceBreak) errors += " break";
   errno = 0;
   bool ok = true;
   for (int i = 0; i < Count && ok; ++i)

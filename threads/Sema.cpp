@@ -26,9 +26,9 @@ void TSafeThread::SafeTerminate(bool CancelCallbacks, bool Wait, bool FreeIt) {
     if (FreeIt) FreeWhenEnded();
     return;
   }
-  while (ExitCode() == STILL_ACTIVE) {
+  while (ExitCode() == ThreadStillActive) {
     main.ProcessMessages();
-    if (ExitCode() != STILL_ACTIVE) break;
+    if (ExitCode() != ThreadStillActive) break;
     // The worker may be about to hand the main thread a call, or about to end; either wakes us.
     main.WaitForMessages(5);
   }

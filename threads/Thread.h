@@ -18,7 +18,7 @@ namespace zo {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-constexpr std::uint32_t STILL_ACTIVE = 259;
+constexpr std::uint32_t ThreadStillActive = 259;
 
 class TThread {
  public:
@@ -84,7 +84,7 @@ class TThread {
   bool free_on_terminate_ = false;
   bool ended_ = false;
   std::atomic<TThreadPriority> priority_{tpNormal};
-  std::atomic<std::uint32_t> exit_code_{STILL_ACTIVE};
+  std::atomic<std::uint32_t> exit_code_{ThreadStillActive};
   std::atomic<int> native_tid_{0};
   std::atomic<pthread_t> native_handle_{};
   mutable std::mutex scheduling_mutex_;  // guards scheduling_report_

@@ -31,9 +31,9 @@ class Captured {
 };
 
 TEST(TerminalUi, MessagesShowTheirKindAndBreakLinesAtCR) {
-  EXPECT_EQ(FormatMessage("File corrupted!\rSettings set to default!", TMsgDlgType::mtError),
+  EXPECT_EQ(MessageBoxText("File corrupted!\rSettings set to default!", TMsgDlgType::mtError),
             "error: File corrupted!\n       Settings set to default!\n");
-  EXPECT_EQ(FormatMessage("A\r\rB", TMsgDlgType::mtInformation),
+  EXPECT_EQ(MessageBoxText("A\r\rB", TMsgDlgType::mtInformation),
             "information: A\n\n             B\n");
 }
 

@@ -24,7 +24,7 @@ struct TRxIn {
 };
 
 TRxIn M(std::uint8_t v) {
-  return {v, CE_RXPARITY};  // the ninth bit, as a port at space parity reports it
+  return {v, ceRxParity};  // the ninth bit, as a port at space parity reports it
 }
 TRxIn S(std::uint8_t v) {
   return {v, 0};
@@ -168,9 +168,9 @@ TEST_F(DL1Scripted, OnlyAMarkedByteStartsAFrameAndAMarkedByteAlwaysRestartsOne) 
 
 TEST_F(DL1Scripted, FramesWithABadSumAnErrorOrAnIdleGapAreNotQueued) {
   Feed({M(0x81), S(0x01), S(0x00), S(0x7F)});  // sum 1
-  Feed({M(0x81), S(0x01), {0x00, CE_FRAME}, S(0x7E)});
-  Feed({M(0x81), S(0x01), {0x00, CE_RXPARITY | CE_OVERRUN}, S(0x7E)});
-  Feed({{0x81, CE_RXPARITY | CE_FRAME}, S(0x01), S(0x00), S(0x7E)});  // a garbled start
+  Feed({M(0x81), S(0x01), {0x00, ceFrame}, S(0x7E)});
+  Feed({M(0x81), S(0x01), {0x00, ceRxParity | ceOverrun}, S(0x7E)});
+  Feed({{0x81, ceRxParity | ceFrame}, S(0x01), S(0x00), S(0x7E)});  // a garbled start
   EXPECT_TRUE(Queued().empty());
   // An idle tick between the bytes of a frame ends it.
   Feed({M(0x81), S(0x01)});
@@ -185,7 +185,7 @@ TEST_F(DL1Scripted, AnEchoWithAnErrorFlagOrAnotherValueAbortsTheFrame) {
   {
     std::lock_guard<std::mutex> lock(script_->mutex);
     script_->echo = true;
-    script_->echo_errors = {0, CE_FRAME};  // the echo of byte 1 comes back garbled
+    script_->echo_errors = {0, ceFrame};  // the echo of byte 1 comes back garbled
   }
   TBusFrame f{5, 0, 0, 0xFF};
   EXPECT_FALSE(driver_->Send(f));
@@ -206,7 +206,7 @@ TEST_F(DL1Scripted, AnEchoWithAnErrorFlagOrAnotherValueAbortsTheFrame) {
 Frames ValidWindows(const std::vector<TRxIn>& bytes) {
   Frames frames;
   for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
-    if (bytes[i].Errors != CE_RXPARITY) continue;
+    if (bytes[i].Errors != ceRxParity) continue;
     bool clean = true;
     std::uint8_t sum = bytes[i].Value;
     for (std::size_t k = 1; k < 4; ++k) {
@@ -222,8 +222,8 @@ Frames ValidWindows(const std::vector<TRxIn>& bytes) {
 TEST_F(DL1Scripted, SeededNoiseYieldsExactlyTheValidFramesItHolds) {
   std::mt19937 random(20240517);
   std::uniform_int_distribution<int> byte(0, 255), percent(0, 99);
-  const std::uint32_t kErrors[] = {CE_FRAME,  CE_RXPARITY | CE_FRAME, CE_OVERRUN,
-                                   CE_RXOVER, CE_BREAK | CE_FRAME,    CE_RXPARITY | CE_OVERRUN};
+  const std::uint32_t kErrors[] = {ceFrame,  ceRxParity | ceFrame, ceOverrun,
+                                   ceRxOver, ceBreak | ceFrame,    ceRxParity | ceOverrun};
   int total_bytes = 0;
   int total_frames = 0;
   for (int chunk = 0; chunk < 120; ++chunk) {
@@ -245,7 +245,7 @@ TEST_F(DL1Scripted, SeededNoiseYieldsExactlyTheValidFramesItHolds) {
         bytes.insert(bytes.end(), f.begin(), f.end());
       } else {
         const int p = percent(random);
-        const std::uint32_t e = p < 55 ? 0 : p < 80 ? CE_RXPARITY : kErrors[p % 6];
+        const std::uint32_t e = p < 55 ? 0 : p < 80 ? ceRxParity : kErrors[p % 6];
         bytes.push_back({static_cast<std::uint8_t>(byte(random)), e});
       }
     }
@@ -429,7 +429,7 @@ TEST_F(DL1Line, SeededNoiseAtMixedParityAndSpeedYieldsExactlyItsValidFrames) {
       line_->PeerSetLine(2400, 'S');
       line_->PeerWrite(&v, 1);
       line_->PeerSetLine(1200, 'S');
-      stream.push_back({0xFF, CE_FRAME});
+      stream.push_back({0xFF, ceFrame});
     } else {
       line_->PeerWriteWithParity(&v, 1, kind);
       stream.push_back(kind == 'M' ? M(v) : S(v));

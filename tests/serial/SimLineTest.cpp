@@ -86,7 +86,7 @@ TEST(SimLine, NinthBitAndParityErrors) {
     l.line->PeerWriteWithParity(&c.Value, 1, c.Sent);
     std::uint32_t errors = 0;
     EXPECT_EQ(l.PortByte(errors), c.Value);
-    EXPECT_EQ(errors, (c.Parity ? CE_RXPARITY : 0u) | (c.Framing ? CE_FRAME : 0u));
+    EXPECT_EQ(errors, (c.Parity ? ceRxParity : 0u) | (c.Framing ? ceFrame : 0u));
     // ... and port to peer, through the decoded byte.
     l.port->SetLine({1200, c.Sent, false, false});
     l.port->Write(&c.Value, 1);
@@ -106,13 +106,13 @@ TEST(SimLine, AnotherBaudRateGarblesWithAFramingError) {
   l.line->PeerWrite(probe, 2);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(l.PortByte(errors), 0x00);
-    EXPECT_EQ(errors, CE_FRAME);
+    EXPECT_EQ(errors, ceFrame);
   }
   l.line->PeerSetLine(9600, 'N');  // faster sender: ones
   l.line->PeerWrite(probe, 2);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(l.PortByte(errors), 0xFF);
-    EXPECT_EQ(errors, CE_FRAME);
+    EXPECT_EQ(errors, ceFrame);
   }
   // The peer decodes what the port sends at its own speed in the same way.
   l.port->Write(probe, 1);
@@ -131,14 +131,14 @@ TEST(SimLine, BytesDecodeWithTheSettingsInForceOnArrival) {
   l.port->SetLine({1200, 'M', false, false});
   std::uint32_t errors = 0;
   EXPECT_EQ(l.PortByte(errors), 0x01);
-  EXPECT_EQ(errors, CE_RXPARITY);
+  EXPECT_EQ(errors, ceRxParity);
   // Sent while the port is on mark, arriving after its change to space (110 ms of bytes).
   const std::uint8_t late[12] = {};
   l.line->PeerWrite(late, 12);
   l.port->SetLine({1200, 'S', false, false});
   for (int i = 0; i < 12; ++i)
     EXPECT_EQ(l.PortByte(errors), 0);
-  EXPECT_EQ(errors, CE_RXPARITY);  // the last byte surely came after the change
+  EXPECT_EQ(errors, ceRxParity);  // the last byte surely came after the change
 }
 
 TEST(SimLine, ModemLinesBreakAndOpenStateReachThePeer) {
@@ -275,7 +275,7 @@ TEST(SimLine, BusModeCollisionsAreDominantLow) {
   bool collided = false;
   std::uint32_t errors = 0;
   for (int v; (v = l.PortByte(errors)) >= 0;) {
-    if (errors & CE_FRAME) {
+    if (errors & ceFrame) {
       EXPECT_EQ(v, 0x03);  // 0xF3 AND 0x0F
       collided = true;
     } else {

@@ -55,7 +55,7 @@ TEST(TraceBackend, TracesEachByteAndPassesErrorsOn) {
     EXPECT_EQ(got, 2);
     EXPECT_EQ(reply[1], 0xA9);
     // The caller still gets the error of the byte it read last.
-    EXPECT_EQ(trace.TakeErrors() & CE_RXPARITY, CE_RXPARITY);
+    EXPECT_EQ(trace.TakeErrors() & ceRxParity, ceRxParity);
     EXPECT_EQ(trace.TakeErrors(), 0u);
     EXPECT_TRUE(trace.Purge());
     EXPECT_EQ(trace.Describe(), "simulated line trace-test");

@@ -130,7 +130,7 @@ TEST(SafeThread, FreeWithoutWaitOnAnEndedThreadFreesItOnce) {
   std::atomic<bool> destroyed{false};
   auto* worker = new IdleWorker(destroyed);
   worker->Terminate();
-  while (worker->ExitCode() == STILL_ACTIVE)
+  while (worker->ExitCode() == ThreadStillActive)
     Delay(1);
   worker->SafeTerminate(true, false, true);
   EXPECT_TRUE(destroyed);
@@ -139,11 +139,11 @@ TEST(SafeThread, FreeWithoutWaitOnAnEndedThreadFreesItOnce) {
 TEST(SafeThread, ExitCodeIs259WhileRunning) {
   std::atomic<bool> destroyed{false};
   auto* worker = new IdleWorker(destroyed);
-  EXPECT_EQ(worker->ExitCode(), STILL_ACTIVE);
+  EXPECT_EQ(worker->ExitCode(), ThreadStillActive);
   worker->SetPriority(tpTimeCritical);  // best effort; must not fail or throw
   EXPECT_EQ(worker->Priority(), tpTimeCritical);
   worker->Terminate();
-  while (worker->ExitCode() == STILL_ACTIVE)
+  while (worker->ExitCode() == ThreadStillActive)
     Delay(1);
   EXPECT_EQ(worker->ExitCode(), 0u);
   delete worker;
