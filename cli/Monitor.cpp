@@ -1,7 +1,6 @@
 #include "cli/Monitor.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -77,7 +76,7 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   TLiveCsvWriter csv;
   if (!O.Csv.empty()) {
     // A closed pipe must give a write error, not end the program before it can say so.
-    std::signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipes();
     if (!(csv_to_out ? csv.Attach(Out) : csv.Open(O.Csv))) {
       Ui.Note(csv.Error(), TMsgDlgType::mtError);
       return ExitFile;
