@@ -1,5 +1,6 @@
 #include "adapter/AdapterLog.h"
 
+#include "adapter/DlxTools.h"
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
 
@@ -54,6 +55,10 @@ TAdapterInfo AdapterFromLog(const std::string& Log) {
       info.Bootblock = "old";
     } else if (StartsWith(line, "Reprogram procedure for ")) {
       info.ReprogramStarted = true;
+      const std::string stopped = ReprogramStoppedText;
+      info.ReprogramStopped =
+          line.size() > stopped.size() &&
+          line.compare(line.size() - stopped.size(), stopped.size(), stopped) == 0;
     }
   }
   return info;

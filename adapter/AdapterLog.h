@@ -16,6 +16,7 @@ struct TAdapterInfo {
   std::int32_t Firmware = -1;     // DL2 firmware version
   std::string Bootblock;          // "new" or "old" (DL2)
   bool ReprogramStarted = false;  // a reprogram ran after the last detection
+  bool ReprogramStopped = false;  // it was stopped before any line was programmed
 };
 
 // The lines of the log text `Log` (CR LF or LF ended), without their ends.

@@ -209,6 +209,7 @@ void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t 
     // Asked again every detection cycle, a refused question would come back at once and leave
     // the user no way to reach anything else in the program.
     if (BadDL2Declined && *BadDL2Declined) return;
+    if (Ui().CancelRequested()) return;
     auto declined = [BadDL2Declined] {
       if (BadDL2Declined) *BadDL2Declined = true;
     };
@@ -228,10 +229,12 @@ void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t 
   if (Kind != ikDL2OldBootblock && Kind != ikDL2NewBootblock) return;
   const std::int32_t a = AdapterVersion, f = FirmwareVersion;
   if (!(a / 1000 == f / 1000 && f % 1000 > a % 1000 && a % 1000 >= 100)) return;
-  if (Ui().MessageDlg("The software version in the DL2 is not up to date!\rThis program might "
+  if (Ui().CancelRequested() ||
+      Ui().MessageDlg("The software version in the DL2 is not up to date!\rThis program might "
                       "not work correct!\rWe strongly advice you to select 'Yes' below to update "
                       "the DL2.\r\rWould you like to update the Dl2 now?",
-                      TMsgDlgType::mtWarning, mbYes | mbNo) != TModalResult::mrYes)
+                      TMsgDlgType::mtWarning, mbYes | mbNo) != TModalResult::mrYes ||
+      Ui().CancelRequested())
     return;
   if (!SendDL2SFrame(Port)) SendDL2SFrame(Port);
   Port.SetBreak(true);
@@ -269,13 +272,26 @@ void ReprogramInterface(TRS232o& Port, std::istream& Firmware, const std::string
     LogText("Error in firmware stream!");
     return;
   }
+  // A stop asked for before the first line leaves the adapter's flash as it is.
+  const auto stopped = [&Name] {
+    if (!Ui().CancelRequested()) return false;
+    LogText("Reprogram procedure for " + Name + ReprogramStoppedText);
+    return true;
+  };
+  if (stopped()) return;
   if (!updater->ConnectBootblock()) {
     ShowMessageBox("Error establishing connection with " + Name + "\rPlease retry.",
                    TMsgDlgType::mtError);
     LogText("Error in reprogram connect!");
     return;
   }
+  if (stopped()) return;
   ShowProgress("Updating " + Name, "Please wait, erasing", 0, 0, 100);
+  // Asked again once the progress is shown: from there on the command line holds every stop over.
+  if (stopped()) {
+    ShowProgress("", "", -1, 0, 100);
+    return;
+  }
   updater->SetOnProgress([&progress](std::int32_t Percent, std::uint8_t Status) {
     progress.UpdateProgress(Percent, Status);
   });

@@ -71,6 +71,8 @@ void DL2ModeName(std::uint8_t Mode, std::string& Text);
 // With `BadDL2Declined` given: a No to the reprogram question or a Cancel of the switch-off-and-on
 // request of a badly programmed DL2 sets it, and while it is set that DL2 is not asked about again
 // (it simply gets no driver). Without it every detection asks anew.
+// A stop the user asked for (UiServices::CancelRequested) before a question leaves the question
+// out, and one that comes with the answer leaves the update out: nothing is sent to the adapter.
 void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t FirmwareVersion,
                             TInterfaceKind& Kind, std::int32_t AdapterVersion, std::uint8_t Mode,
                             bool* BadDL2Declined = nullptr);
@@ -80,7 +82,12 @@ void CheckInterfaceFirmware(TRS232o& Port, std::istream* Firmware, std::int32_t 
 // every line (each answer awaited up to 18 s) while the main thread serves the progress reports,
 // waiting on its message queue rather than spinning. Every outcome is shown and logged; the break
 // is released at the end on every path. About 3.3 s for the carried image.
+// A stop the user asked for (UiServices::CancelRequested) before the first line is sent ends the
+// run there, shown nowhere but logged as ReprogramStoppedText; once the lines go out, the run is
+// never cut short.
 void ReprogramInterface(TRS232o& Port, std::istream& Firmware, const std::string& Name);
+// The log line of a reprogram stopped before programming, after "Reprogram procedure for " + Name.
+constexpr char ReprogramStoppedText[] = " stopped before programming";
 
 // Sends the 'S' frame (00 00 00 00 04) that precedes an update at 2400 baud (about 200 ms); True
 // on a good 'S' answer.

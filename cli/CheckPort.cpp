@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/CommandSupport.h"
 #include "cli/Outcome.h"
 #include "cli/PortCommands.h"
 #include "cli/TraceBackend.h"
@@ -94,8 +95,7 @@ int CheckPort(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
   const TPortCheckResult result = CheckPortLoopback(*port, options);
   const std::string text =
       Options.Json ? ResultJson(name, options.PseudoTerminal, result) : ResultText(name, result);
-  std::fputs(text.c_str(), Out);
-  std::fflush(Out);
+  Print(Out, text);
   if (!result.Aborted.empty()) {
     Ui.Note("check-port stopped: " + result.Aborted, TMsgDlgType::mtError);
   } else if (!result.AllPass()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +30,21 @@ namespace zo {
 
 // ---- output helpers (shared with the commands of their own files: CommandSupport.h) ----
 
+namespace {
+
+// errno of the first write to a command's output that failed; 0 while none has.
+int output_error = 0;
+
+}  // namespace
+
 void Print(std::FILE* Out, const std::string& Text) {
-  std::fputs(Text.c_str(), Out);
-  std::fflush(Out);
+  errno = 0;
+  const bool failed = std::fputs(Text.c_str(), Out) == EOF || std::fflush(Out) != 0;
+  if (failed && output_error == 0) output_error = errno != 0 ? errno : EIO;
+}
+
+bool OutputFailed() {
+  return output_error != 0;
 }
 
 std::string Pad(const std::string& Text, std::size_t Width) {
@@ -83,6 +96,37 @@ std::string TargetLines(const TSession& S) {
   std::string out = Pad("Software version:", 19) + std::to_string(S.TargetVersion()) + "\n";
   if (CurrentVersion != nullptr) out += Pad("Device type:", 19) + S.DeviceType() + "\n";
   return out;
+}
+
+int CheckSettingsInput(const std::string& File, TTerminalUi& Ui, TSettingsText& Parsed,
+                       bool& IsText) {
+  IsText = false;
+  std::string data;
+  TReadResult read = ReadFileStart(File, SettingsFileBytes, data);
+  if (read == TReadResult::Ok && IsSettingsText(data)) {
+    IsText = true;
+    read = ReadWholeFile(File, MaxSettingsTextBytes, data);
+  }
+  if (read == TReadResult::CannotOpen) {
+    ShowMessageBox("Cannot open file: " + File, TMsgDlgType::mtError);
+    Ui.Context(WhyUnreadable(File));
+    return ExitFile;
+  }
+  if (read == TReadResult::TooLarge) {
+    ShowMessageBox(File + " is too large for a settings text.", TMsgDlgType::mtError);
+    Ui.Context("A settings text holds at most 1 MB.");
+    return ExitFile;
+  }
+  std::string error;
+  if (IsText && !ParseSettingsText(data, Parsed, error)) {
+    ShowMessageBox(File + ", " + error, TMsgDlgType::mtError);
+    return ExitFile;
+  }
+  if (!IsText && !SettingsFileIntact(data)) {
+    ShowMessageBox("File corrupted!", TMsgDlgType::mtError);
+    return ExitFile;
+  }
+  return ExitOk;
 }
 
 int Connect(TSession& S) {
@@ -182,15 +226,14 @@ int Read(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   if (status != ExitOk) return status;
   // Only a complete, uninterrupted read reaches this point, so a failed read never touches the
   // files.
-  if (StopRequested())
-    return s.Stopped(O.Out.empty() && O.Text.empty() ? "" : "Nothing was saved.");
+  if (StopRequested()) return s.Stopped(s.NothingDone());
   for (const std::string* file : {&O.Out, &O.Text}) {
     if (file->empty()) continue;
     std::string message, why;
     if (file == &O.Out)
       SaveSettingsFile(*file, message, &why);
     else
-      SaveSettingsText(*file, message);
+      SaveSettingsText(*file, message, &why);
     if (!message.empty()) {
       ShowMessageBox(message, TMsgDlgType::mtError);
       if (!why.empty()) Ui.Context(why);
@@ -258,32 +301,42 @@ std::vector<TChange> Changes(const TSnapshot& Before) {
   return changes;
 }
 
+// What a settings text names that the device is not: empty, or the warning.
+std::string ForeignText(const std::string& File, const TSettingsText& Parsed, const TSession& S) {
+  const bool version = Parsed.Version > 0 && Parsed.Version != S.TargetVersion();
+  const bool type = !Parsed.DeviceType.empty() && Parsed.DeviceType != S.DeviceType();
+  if (!version && !type) return "";
+  const auto describe = [](std::int32_t Version, const std::string& Type) {
+    std::string text = Version > 0 ? "software version " + std::to_string(Version) : "";
+    if (!Type.empty()) text += Version > 0 ? " (" + Type + ")" : "device type " + Type;
+    return text;
+  };
+  return File + " names " + describe(Parsed.Version, Parsed.DeviceType) + "; the device on " +
+         S.PortName() + " is " + describe(S.TargetVersion(), S.DeviceType()) +
+         ".\rIts settings are loaded against the device's version.";
+}
+
 int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
-  // A file that cannot be read or is corrupted is known before the device is touched (the loader
-  // would say the same after reading the device).
-  std::string data;
-  if (ReadFileStart(O.File, SettingsFileBytes, data) == TReadResult::CannotOpen) {
-    ShowMessageBox("Cannot open file: " + O.File, TMsgDlgType::mtError);
-    Ui.Context(WhyUnreadable(O.File));
-    return ExitFile;
-  }
-  if (IsSettingsText(data)) {
-    std::string text, error;
-    TSettingsText parsed;
-    ReadFileStart(O.File, std::size_t{1} << 20, text);
-    if (!ParseSettingsText(text, parsed, error)) {
-      ShowMessageBox(O.File + ", " + error, TMsgDlgType::mtError);
-      Ui.Context("Nothing was sent to the device.");
-      return ExitFile;
-    }
-  } else if (!SettingsFileIntact(data)) {
-    ShowMessageBox("File corrupted!", TMsgDlgType::mtError);
+  // The whole file is checked before the device is touched (the loader would say the same after
+  // reading the device).
+  TSettingsText parsed;
+  bool is_text = false;
+  if (CheckSettingsInput(O.File, Ui, parsed, is_text) != ExitOk) {
     Ui.Context("Nothing was sent to the device.");
     return ExitFile;
   }
   TSession s(Ui, O);
   const int status = Connect(s);
   if (status != ExitOk) return status;
+
+  std::vector<std::string> warnings;
+  if (is_text) {
+    const std::string foreign = ForeignText(O.File, parsed, s);
+    if (!foreign.empty()) {
+      Ui.Note(foreign, TMsgDlgType::mtWarning);
+      warnings.push_back(foreign.substr(0, foreign.find('\r')));
+    }
+  }
 
   const TSnapshot before = Snapshot();
   std::string message;
@@ -309,7 +362,7 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   std::vector<int> sent_settings;
   std::vector<TDifference> differences;
   if (!O.DryRun) {
-    if (StopRequested()) return s.Stopped("Nothing was sent to the device.");
+    if (StopRequested()) return s.Stopped(s.NothingDone());
     Ui.Busy("Sending data!");
     sent = SendSettings(s.Driver(), sent_settings);
     failed = !sent;
@@ -335,6 +388,7 @@ int Write(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     JsonTarget(j, s);
     j["file"] = O.File;
     j["message"] = TextOrNull(information);
+    j["warnings"] = warnings;
     TJson& listed = j["changes"] = TJson::array();
     for (const TChange& c : changes)
       listed.push_back({{"key", c.Key}, {"name", c.Name}, {"from", c.From}, {"to", c.To}});
@@ -395,7 +449,7 @@ int UpdateFirmware(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   status = s.OpenAdapter();
   const std::int32_t carried = CarriedFirmwareVersion();
 
-  if (s.Adapter().ReprogramStarted) {
+  if (s.Adapter().ReprogramStarted && !s.Adapter().ReprogramStopped) {
     if (Ui.ErrorsShown() != errors_before) return ExitCommunication;  // the box said why
     // A Ctrl+C held over while the DL2 was being programmed ends the run now.
     if (StopRequested()) return s.Stopped("The DL2 was programmed; switch the device off and on.");
@@ -538,6 +592,16 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
                                                          : Ui.ErrorText();
       Print(Out, FailureDocument(Options.Command, status, message));
     }
+  }
+  // What the command printed must have reached its output: a full disk or a closed pipe makes a
+  // run that succeeded (or a diff that answered) a file error.
+  if (std::fflush(Out) != 0 || std::ferror(Out)) {
+    const int code = output_error != 0 ? output_error : EIO;
+    Ui.Note(std::string("Cannot write file: standard output (") + std::strerror(code) + ")",
+            TMsgDlgType::mtError);
+    const bool answered =
+        status == ExitOk || (Options.Command == TCommand::Diff && status == ExitCommunication);
+    if (answered) status = ExitFile;
   }
   return status;
 }

@@ -9,7 +9,9 @@
 
 namespace zo {
 
-// Runs the command of `Options` (after parsing; not for --help), printing to `Out`.
+// Runs the command of `Options` (after parsing; not for --help), printing to `Out`. When `Out`
+// could not be written (a full disk, a closed pipe), says so and gives ExitFile instead of a
+// success (or of diff's answer "different"); a failure's own status stays.
 int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out);
 
 // diff (cli/Diff.cpp) and decode (cli/Decode.cpp).

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/CommandSupport.h"
 #include "cli/Commands.h"
 #include "cli/Outcome.h"
 #include "cli/TraceDecoder.h"
@@ -80,6 +81,7 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const TReadResult read = ReadWholeFile(file, MaxTraceBytes, data);
   if (read == TReadResult::CannotOpen) {
     ShowMessageBox("Cannot open file: " + file, TMsgDlgType::mtError);
+    Ui.Context(WhyUnreadable(file));
     return ExitFile;
   }
   if (read == TReadResult::TooLarge)
@@ -105,7 +107,7 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
         }
         out += FrameLine(F);
         if (out.size() > (1 << 16)) {
-          std::fputs(out.c_str(), Out);
+          Print(Out, out);
           out.clear();
         }
       },
@@ -133,8 +135,7 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
               TMsgDlgType::mtWarning);
     out += SummaryText(s);
   }
-  std::fputs(out.c_str(), Out);
-  std::fflush(Out);
+  Print(Out, out);
   return ExitOk;
 }
 

@@ -72,4 +72,8 @@ bool Programming() {
   return programming.load();
 }
 
+void ForgetInterrupts() {
+  requests.store(0);
+}
+
 }  // namespace zo

@@ -1,5 +1,6 @@
-// Stop requests in zocfg: Ctrl+C and SIGTERM on Linux; Ctrl+C, Ctrl+Break and closing the
-// console window on Windows.
+// Stop requests in zocfg. Linux: Ctrl+C (SIGINT), SIGTERM, SIGHUP (the terminal closed, an SSH
+// connection dropped) and SIGQUIT, all four alike. Windows: Ctrl+C, Ctrl+Break, and closing the
+// console window (or logging off, shutting down).
 //
 // The first request sets the request that every wait and every step of a command looks at, and
 // says at once what will happen ("Stopping after the current frame..."): the command ends before
@@ -8,15 +9,18 @@
 // more until it is switched off and on, so then every request is only noted ("Programming the DL2
 // - this cannot be interrupted, about 4 s left") and acted on when programming has ended.
 //
-// Windows gives a program whose console window is closed (or whose user logs off) a few seconds
-// before it ends it: the request is noted as a stop and the program's orderly end is awaited for
-// as long as the system allows.
+// Windows gives a program whose console window is closed a few seconds before it ends it: the
+// request is noted as a stop and the program's orderly end is awaited for as long as the system
+// allows.
 #pragma once
 
 #include <cstddef>
 
 namespace zo {
 
+// Installs the handler of the stop requests. On Linux it also ignores SIGPIPE and SIGXFSZ: a
+// closed pipe or a file at the size limit then makes the write fail (EPIPE, EFBIG), which the
+// command reports (Windows fails such writes anyway).
 void InstallInterruptHandlers();
 
 // True once a stop request has arrived.
@@ -29,9 +33,9 @@ void UpdateProgramming(int SecondsLeft);
 void EndProgramming();
 bool Programming();
 
-// A write to a closed pipe fails with an error instead of ending the program (Linux: SIGPIPE is
-// ignored; Windows does so anyway).
-void IgnoreBrokenPipes();
+// Forgets the requests that arrived: for tests that run several commands in one process. Not for
+// use by program code.
+void ForgetInterrupts();
 
 // For the platform's handler (Interrupt<platform>.cpp): what a stop request does.
 enum class TStopAction {

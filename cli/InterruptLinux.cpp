@@ -1,4 +1,4 @@
-// Stop requests on Linux: SIGINT (Ctrl+C) and SIGTERM.
+// Stop requests on Linux: signals.
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +10,9 @@
 namespace zo {
 
 namespace {
+
+// Ctrl+C, SIGTERM, a closed terminal or a dropped SSH connection (SIGHUP), and Ctrl+\ (SIGQUIT).
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void OnSignal(int Number) {
   const int saved_errno = errno;
@@ -29,16 +32,16 @@ void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  // Both signals share the handler and never interrupt each other.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
+  // The signals share the handler and never interrupt each other.
+  for (int number : StopSignals)
+    sigaddset(&action.sa_mask, number);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-void IgnoreBrokenPipes() {
+  for (int number : StopSignals)
+    sigaction(number, &action, nullptr);
+  // A closed pipe, or a file grown to the size limit, gives a write error that the command
+  // reports, rather than ending the program before it can say so.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace zo

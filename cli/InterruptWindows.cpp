@@ -52,6 +52,4 @@ void InstallInterruptHandlers() {
   SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
-void IgnoreBrokenPipes() {}
-
 }  // namespace zo

@@ -75,8 +75,6 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   const bool csv_to_out = O.Csv == "-";
   TLiveCsvWriter csv;
   if (!O.Csv.empty()) {
-    // A closed pipe must give a write error, not end the program before it can say so.
-    IgnoreBrokenPipes();
     if (!(csv_to_out ? csv.Attach(Out) : csv.Open(O.Csv))) {
       Ui.Note(csv.Error(), TMsgDlgType::mtError);
       return ExitFile;
@@ -132,6 +130,11 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
         cycles.push_back(JsonRow(*history, row, shown));
       else if (!csv_to_out)
         Print(Out, LineText(*history, row, shown));
+      // Standard output that takes nothing more ends the monitor (RunCommand says why).
+      if (OutputFailed()) {
+        result = ExitFile;
+        break;
+      }
     }
     if (result != ExitOk || StopRequested()) break;
     const std::int32_t now_version = s.Bus().EffectiveVersion();

@@ -53,9 +53,10 @@ constexpr TCommandInfo Commands[] = {
      "change, and sends the settings as \"&Send settings\" does. The device does not\n"
      "answer writes, so the settings are then read back and compared: a setting\n"
      "that differs is named and gives exit status 1.\n",
-     "A settings file that cannot be opened or is corrupted, or a settings text with\n"
-     "a line that is not understood, gives exit status 3, and nothing is sent (the\n"
-     "file is checked before the device is).\n"},
+     "A settings file that cannot be opened or is corrupted, or a settings text over\n"
+     "1 MB or with a line that is not understood, gives exit status 3, and nothing is\n"
+     "sent (the whole file is checked before the device is). A text that names another\n"
+     "software version or device type than the device's is loaded with a warning.\n"},
     {TCommand::Monitor, "monitor", "print the live values",
      "zocfg monitor --port P [--count N] [--json] [--csv FILE]\n"
      "                    [--exit-on-loss]",
@@ -70,7 +71,8 @@ constexpr TCommandInfo Commands[] = {
      "reprograms it, as the window does, when it is badly programmed or older than\n"
      "the image. Without --yes the offer to update is declined, so the command only\n"
      "checks. A progress bar shows the reprogram.\n",
-     ""},
+     "Ctrl+C before programming starts stops the command with nothing programmed\n"
+     "(status 1); once it runs, programming is never interrupted.\n"},
     {TCommand::Versions, "versions", "list the supported device software versions",
      "zocfg versions [--json]",
      "Lists the device software versions in VERSION.DAT (beside the program) with\n"
@@ -84,10 +86,11 @@ constexpr TCommandInfo Commands[] = {
      "them), a settings file's (.zsf) or a settings text's (as read --text writes\n"
      "it), or the defaults of the version, as \"Set all settings to default\" sets\n"
      "them. Each file is loaded as \"&Load settings\" loads it, against the version\n"
-     "that gives its names, units and bounds: --version V, else the version a text\n"
-     "names, else the other side's. Prints one line per setting or option that\n"
-     "differs, after warnings about different versions, voltage classes and values\n"
-     "that the other side's bounds would correct.\n",
+     "that gives its names, units and bounds (--version V, else the version a text\n"
+     "names, else the other side's), but its values are compared as stored. Prints\n"
+     "one line per setting or option that differs, after warnings about different\n"
+     "versions, voltage classes and values outside the bounds of their own version\n"
+     "or of the other side's.\n",
      "Exit status: 0 equal, 1 different, 2 usage error, 3 file error, 4 the device\n"
      "could not be read.\n"},
     {TCommand::Decode, "decode", "decode a trace written by --trace", "zocfg decode TRACE [--json]",
@@ -122,10 +125,11 @@ const char CommonOptions[] = "Options of every command";
 
 const char CommonNotes[] =
     "Exit status: 0 success; 1 communication failure (no adapter, no target, a read or write\n"
-    "that failed); 2 usage error; 3 file error (VERSION.DAT, settings file, trace file).\n"
-    "Ctrl+C ends a command before its next frame with status 1 and says what was done\n"
-    "(monitor: ends it normally, status 0); a second Ctrl+C ends it at once, except while\n"
-    "the DL2 is being programmed, which cannot be interrupted.\n"
+    "that failed); 2 usage error; 3 file error (VERSION.DAT, settings file, trace file,\n"
+    "standard output that cannot be written).\n"
+    "Ctrl+C (or SIGTERM, SIGHUP, SIGQUIT) ends a command before its next frame with status\n"
+    "1 and says what was done (monitor: ends it normally, status 0); a second one ends it at\n"
+    "once, except while the DL2 is being programmed, which cannot be interrupted.\n"
     "Messages go to standard error; with --json standard output holds one JSON document,\n"
     "with \"ok\": false, \"status\" and \"message\" when the command failed.\n";
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "serial/PortNames.h"
 #include "settings/VersionFile.h"
 
 namespace zo {
@@ -22,14 +23,12 @@ fs::path ResolvedName(const fs::path& Path) {
   return error ? Path : folder / Path.filename();
 }
 
-// Files that exist are the same when the system says so (device and inode, or volume and file
-// index).
 bool SameFile(const std::string& A, const std::string& B) {
   std::error_code error;
   const fs::path a = PathOf(A), b = PathOf(B);
   const bool a_exists = fs::exists(a, error);
   const bool b_exists = fs::exists(b, error);
-  if (a_exists && b_exists) return fs::equivalent(a, b, error);
+  if (a_exists && b_exists) return SameExistingFile(A, B);
   if (a_exists != b_exists) return false;
   return ResolvedName(a) == ResolvedName(b);
 }
@@ -49,7 +48,10 @@ TJson SucceededDocument() {
   return {{"ok", true}};
 }
 
-std::string TraceConflict(const TOptions& Options) {
+std::string OutputConflict(const TOptions& Options) {
+  if (!Options.Out.empty() && !Options.Text.empty() && SameFile(Options.Out, Options.Text))
+    return "--out " + Options.Out + " and --text " + Options.Text +
+           " name the same file (one would overwrite the other)";
   if (Options.Trace.empty()) return "";
   struct TInput {
     const char* What;
@@ -62,8 +64,11 @@ std::string TraceConflict(const TOptions& Options) {
                                {"VERSION.DAT", VersionFilePath(ExecutableFolder())}};
   for (const std::string& file : Options.Files)
     files.push_back({"an input file", file});
-  if (Options.Port.find_first_of("/\\") != std::string::npos)
-    files.push_back({"the port", Options.Port});
+  // The port as the program opens it: a path, or the device a port number reaches.
+  TPortTarget port;
+  std::string error;
+  if (ParsePort(Options.Port, port, error))
+    files.push_back({"the port", port.Number != 0 ? PortDevicePath(port.Number) : port.Path});
   for (const TInput& f : files) {
     if (!f.Path.empty() && SameFile(Options.Trace, f.Path))
       return "--trace " + Options.Trace + " names the same file as " + f.What +

@@ -26,11 +26,13 @@ std::string FailureDocument(TCommand Command, int Status, const std::string& Mes
 // The start of a command's document: "ok": true, the command's members follow.
 TJson SucceededDocument();
 
-// A --trace that names the same file as an input of the run (the settings file to send, the port
-// or VERSION.DAT) or as --out would destroy it or be destroyed: the usage error, or empty. Files
-// that exist are compared by device and inode, names of files that do not exist yet by their
-// folder and name.
-std::string TraceConflict(const TOptions& Options);
+// Two files of the run that are one file, where one would destroy the other: --out and --text,
+// or a --trace that names an input of the run (the settings file to send, the port or
+// VERSION.DAT) or another output. The usage error, or empty. Files that exist are compared by
+// device and inode (device files by the device they reach), names of files that do not exist yet
+// by their folder and name. A port given by number is the device that number reaches (ZO_COM<n>,
+// else the numbering of the serial ports).
+std::string OutputConflict(const TOptions& Options);
 
 // Why a file cannot be read, in the system's words ("No such file or directory", "Is a
 // directory", "Permission denied").

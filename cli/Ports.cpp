@@ -1,6 +1,7 @@
 // zocfg ports: the serial ports with their details, from sysfs, /dev and /proc.
 #include <string>
 
+#include "cli/CommandSupport.h"
 #include "cli/Outcome.h"
 #include "cli/PortCommands.h"
 
@@ -73,8 +74,7 @@ int ListPorts(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out, const TP
       text += PortLine(p);
     if (report.Ports.empty()) text = "No serial ports found.\n";
   }
-  std::fputs(text.c_str(), Out);
-  std::fflush(Out);
+  Print(Out, text);
   for (const std::string& n : report.Notes)
     Ui.Note(n, TMsgDlgType::mtInformation);
   return ExitOk;

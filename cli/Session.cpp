@@ -103,6 +103,19 @@ int TSession::Stopped(const std::string& Done) {
   return trace_failure.empty() ? ExitCommunication : ExitFile;
 }
 
+std::string TSession::NothingDone() const {
+  switch (options_.Command) {
+    case TCommand::Write:
+      return "Nothing was sent to the device.";
+    case TCommand::UpdateFirmware:
+      return "Nothing was programmed.";
+    case TCommand::Read:
+      return options_.Out.empty() && options_.Text.empty() ? "" : "Nothing was saved.";
+    default:
+      return "";
+  }
+}
+
 void TSession::ReleaseBus() {
   bus_->SetPauseRequested(false);
 }
@@ -153,7 +166,7 @@ int TSession::OpenPort() {
   if (trace != nullptr) {
     backend = std::make_unique<TTraceBackend>(std::move(backend), trace);
     // Its first line is written: a file that takes nothing (a full disk) ends the run here.
-    if (!TraceWriteFailure().empty()) return Stopped("");
+    if (!TraceWriteFailure().empty()) return Stopped(NothingDone());
   }
 
   // Detection runs now, on this thread, and may ask about the DL2's firmware.
@@ -168,7 +181,7 @@ int TSession::OpenPort() {
 int TSession::OpenAdapter() {
   StartBusThread();
   deadline_ = DeadlineAfter(options_.TimeoutMs);
-  if (!AcquireBus()) return ExitCommunication;
+  if (!AcquireBus()) return StopRequested() ? Stopped(NothingDone()) : ExitCommunication;
   const int declined_before = ui_.QuestionsDeclined();
   const int opened = OpenPort();
   if (opened != ExitOk) return opened;
@@ -192,10 +205,14 @@ int TSession::OpenAdapter() {
     adapter_ = AdapterFromLog(log);
   }
   if (Driver() != nullptr && !StopRequested()) return ExitOk;
-  if (adapter_.ReprogramStarted) {
+  if (adapter_.ReprogramStarted && !adapter_.ReprogramStopped) {
     // The caller (update-firmware) reports the reprogram, and a stop held over during it.
   } else if (StopRequested()) {
-    return Stopped("");
+    // A stop before programming leaves the DL2's firmware out.
+    const int status = Stopped(NothingDone());
+    if (adapter_.ReprogramStopped)
+      ui_.Context("If the DL2 does not answer now, switch the device off and on.");
+    return status;
   } else if (adapter_.Kind == "badly programmed DL2") {
     ui_.Note("No usable interface adapter on " + port_name_ +
                  ": the DL2 is badly programmed (zocfg update-firmware --yes reprograms it).",
@@ -208,14 +225,14 @@ int TSession::OpenAdapter() {
 
 int TSession::ConnectTarget() {
   if (!PumpUntil([this] { return bus_->EffectiveVersion() > 0; }, TimeLeftMs())) {
-    if (StopRequested()) return Stopped("");
+    if (StopRequested()) return Stopped(NothingDone());
     ui_.Note("No target: the device behind the " + adapter_.Kind + " on " + port_name_ +
                  " does not answer (no software version).",
              TMsgDlgType::mtError);
     return ExitCommunication;
   }
   target_version_ = bus_->EffectiveVersion();
-  if (!AcquireBus()) return StopRequested() ? Stopped("") : ExitCommunication;
+  if (!AcquireBus()) return StopRequested() ? Stopped(NothingDone()) : ExitCommunication;
   TBusDriver* driver = Driver();
 
   if (!SelectVersion(target_version_)) {
@@ -232,8 +249,7 @@ int TSession::ConnectTarget() {
   steps.Stop = StopRequested;
   const bool ok = sent && !StopRequested() && ReadSettings(driver, steps);
   GetDeviceTypeName(device_type_);
-  if (StopRequested())
-    return Stopped(options_.Command == TCommand::Write ? "Nothing was sent to the device." : "");
+  if (StopRequested()) return Stopped(NothingDone());
   if (!ok) {
     ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
     if (!sent)

@@ -67,6 +67,10 @@ class TSession {
   // then `Done` (what had been done, when not empty), and gives the status: ExitFile for the
   // trace, else ExitCommunication.
   int Stopped(const std::string& Done);
+  // What a stop before the command's first change of the device or a file leaves undone:
+  // "Nothing was sent to the device." (write), "Nothing was programmed." (update-firmware),
+  // "Nothing was saved." (read with --out or --text), or empty.
+  std::string NothingDone() const;
   // Milliseconds left of the time-out begun by OpenAdapter (at least 0).
   long long TimeLeftMs() const;
 

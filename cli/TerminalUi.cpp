@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/Interrupt.h"
+#include "cli/Session.h"
 
 namespace zo {
 
@@ -109,6 +110,10 @@ bool TTerminalUi::OpenSettingsFileDialog(std::string&) {
 
 bool TTerminalUi::SaveSettingsFileDialog(std::string&) {
   return false;
+}
+
+bool TTerminalUi::CancelRequested() {
+  return StopRequested();
 }
 
 void TTerminalUi::Note(const std::string& Msg, TMsgDlgType DlgType) {

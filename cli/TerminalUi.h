@@ -37,6 +37,8 @@ class TTerminalUi final : public UiServices {
   void SetProgressPosition(int Position) override;
   bool OpenSettingsFileDialog(std::string& FileName) override;
   bool SaveSettingsFileDialog(std::string& FileName) override;
+  // Ctrl+C and the other stop signals (see Interrupt.h), or a trace that could not be written.
+  bool CancelRequested() override;
 
   // Writes a message of the program's own (not a box), formatted like a box of that kind.
   void Note(const std::string& Msg, TMsgDlgType DlgType);

@@ -1,6 +1,8 @@
 // zocfg: the command-line program. It runs the same core as the window, on the plain
 // main-thread queue, with messages on standard error and results on standard output.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,12 +22,14 @@ int main(int argc, char** argv) {
   for (std::size_t i = 1; i < arguments.size(); ++i)
     words.push_back(arguments[i].c_str());
   zo::UseUtf8Console();
+  // From the start: a closed pipe must give a write error, not end the program silently.
+  zo::InstallInterruptHandlers();
   zo::TOptions options;
   std::string error;
   bool usable = zo::ParseOptions(static_cast<int>(words.size()), words.data(), options, error);
   // Checked before anything is opened for writing.
   if (usable && !options.Help) {
-    error = zo::TraceConflict(options);
+    error = zo::OutputConflict(options);
     usable = error.empty();
   }
   if (!usable) {
@@ -39,13 +43,18 @@ int main(int argc, char** argv) {
     return zo::ExitUsage;
   }
   if (options.Help) {
-    std::fputs(zo::HelpText(options.Command).c_str(), stdout);
+    errno = 0;
+    if (std::fputs(zo::HelpText(options.Command).c_str(), stdout) == EOF ||
+        std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "error: Cannot write file: standard output (%s)\n",
+                   std::strerror(errno != 0 ? errno : EIO));
+      return zo::ExitFile;
+    }
     return zo::ExitOk;
   }
 
   zo::PlainMainThread main_thread;
   zo::SetMainThread(&main_thread);
-  zo::InstallInterruptHandlers();
   zo::TTerminalUi ui(stderr, options.Yes, zo::IsTerminal(stderr));
   zo::SetUi(&ui);
   const int status = zo::RunCommand(options, ui, stdout);

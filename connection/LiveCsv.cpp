@@ -1,5 +1,9 @@
 #include "connection/LiveCsv.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -65,12 +69,12 @@ bool TLiveCsvWriter::Open(const std::string& Path) {
   error_.clear();
   path_ = Path;
   if (Path == "-") return Attach(stdout);
-  std::FILE* file = OpenFile(Path, "w");
-  if (file == nullptr) {
+  const int fd = CreateForWriting(Path);
+  if (fd < 0) {
     error_ = "Cannot create file: " + Path + " (" + std::strerror(errno) + ")";
     return false;
   }
-  out_ = file;
+  fd_ = fd;
   owned_ = true;
   return Put(HeaderText());
 }
@@ -79,7 +83,9 @@ bool TLiveCsvWriter::Attach(std::FILE* Out) {
   Close();
   error_.clear();
   if (path_.empty()) path_ = "-";
-  out_ = Out;
+  // Rows go straight to the stream's file; what the stream holds goes first.
+  std::fflush(Out);
+  fd_ = ::fileno(Out);
   owned_ = false;
   return Put(HeaderText());
 }
@@ -89,26 +95,37 @@ bool TLiveCsvWriter::Write(const TLiveRow& Row, const TLiveHistory& History) {
 }
 
 bool TLiveCsvWriter::Put(const std::string& Text) {
-  if (!error_.empty() || out_ == nullptr) return false;
-  errno = 0;
-  if (std::fwrite(Text.data(), 1, Text.size(), out_) != Text.size() || std::fflush(out_) != 0) {
-    const int code = errno;
+  if (!error_.empty() || fd_ < 0) return false;
+  // Where this row begins (-1 on a pipe): a row that cannot be written whole is cut off there, so
+  // that the file ends with the last whole row rather than with a number cut short.
+  const off_t start = ::lseek(fd_, 0, SEEK_CUR);
+  std::size_t done = 0;
+  while (done < Text.size()) {
+    const ssize_t n = ::write(fd_, Text.data() + done, Text.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int code = n < 0 ? errno : EIO;
     error_ = "Cannot write file: " + (path_ == "-" ? std::string("standard output") : path_) +
-             " (" + (code != 0 ? std::strerror(code) : "write error") + ")";
-    // Whatever the stream still holds could not be written: drop it rather than retry it.
-    std::clearerr(out_);
+             " (" + std::strerror(code) + ")";
+    struct stat st {};
+    if (done > 0 && start >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::ftruncate(fd_, start) == 0)
+      ::lseek(fd_, start, SEEK_SET);
     return false;
   }
   return true;
 }
 
 bool TLiveCsvWriter::Close() {
-  if (out_ == nullptr) return error_.empty();
-  std::FILE* out = out_;
-  out_ = nullptr;
+  if (fd_ < 0) return error_.empty();
+  const int fd = fd_;
+  fd_ = -1;
   if (!owned_) return error_.empty();
   owned_ = false;
-  if (std::fclose(out) != 0 && error_.empty())
+  if (::close(fd) != 0 && error_.empty())
     error_ = "Cannot write file: " + path_ + " (" + std::strerror(errno) + ")";
   return error_.empty();
 }

@@ -8,7 +8,8 @@
 // (a plain number with a dot), or an empty field where the value could not be read. Every row is
 // flushed as it is written, so a recording survives a crash or a pulled cable up to its last
 // row. A failed write (a full disk, a closed pipe) is reported and ends the recording; the rows
-// written before it stay.
+// written before it stay, and a row written only in part is taken back from a file, which then
+// ends with the last whole row.
 #pragma once
 
 #include <cstdio>
@@ -28,16 +29,18 @@ class TLiveCsvWriter {
   // Creates (or empties) the file at `Path` and writes the header; "-" writes to standard output.
   // False with Error() set ("Cannot create file: <path> (<reason>)") when it cannot.
   bool Open(const std::string& Path);
-  // Writes the header to a stream the caller owns (and closes).
+  // Writes the header to a stream the caller owns (and closes). What the stream holds is flushed
+  // first; the rows then go straight to its file, so the caller writes nothing else to it.
   bool Attach(std::FILE* Out);
 
-  // Writes and flushes one row of `History`. False with Error() set once a write failed; every
-  // later call fails at once.
+  // Writes one row of `History` straight to the file. False with Error() set once a write failed
+  // ("Cannot write file: <path> (<reason>)"; "standard output" for "-"); a row cut short is then
+  // removed again where the file is a regular file. Every later call fails at once.
   bool Write(const TLiveRow& Row, const TLiveHistory& History);
   // Closes the file (not an attached stream). False with Error() set when closing failed.
   bool Close();
 
-  bool IsOpen() const { return out_ != nullptr; }
+  bool IsOpen() const { return fd_ >= 0; }
   bool Failed() const { return !error_.empty(); }
   const std::string& Error() const { return error_; }
   const std::string& Path() const { return path_; }
@@ -49,7 +52,7 @@ class TLiveCsvWriter {
  private:
   bool Put(const std::string& Text);
 
-  std::FILE* out_ = nullptr;
+  int fd_ = -1;  // the file's descriptor; -1 when none is open
   bool owned_ = false;
   std::string path_;
   std::string error_;

@@ -29,6 +29,15 @@ inline std::string TextOf(const std::filesystem::path& Path) {
 // failed.
 std::FILE* OpenFile(const std::string& Path, const char* Mode);
 
+// Creates or empties `Path` for writing: a file descriptor for write(), binary on every platform,
+// not inherited by programs started later. -1 with errno set when it cannot.
+int CreateForWriting(const std::string& Path);
+
+// True when the existing files `A` and `B` are one: the same file (device and inode on Linux,
+// volume and file index on Windows), or two device nodes of one device (a terminal and a node
+// made for it are one line).
+bool SameExistingFile(const std::string& A, const std::string& B);
+
 // The folder of the running program ("/usr/lib/zoconfigure", "C:\Program Files\ZO configure");
 // "." when the system cannot tell.
 std::string ExecutableFolder();

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -9,6 +11,18 @@ namespace zo {
 
 std::FILE* OpenFile(const std::string& Path, const char* Mode) {
   return std::fopen(Path.c_str(), Mode);
+}
+
+int CreateForWriting(const std::string& Path) {
+  return ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+bool SameExistingFile(const std::string& A, const std::string& B) {
+  struct stat a {
+  }, b{};
+  if (::stat(A.c_str(), &a) != 0 || ::stat(B.c_str(), &b) != 0) return false;
+  if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev) return true;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::string ExecutableFolder() {

@@ -1,4 +1,8 @@
 #include <windows.h>
+// After windows.h:
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -11,6 +15,16 @@ std::FILE* OpenFile(const std::string& Path, const char* Mode) {
   std::string mode = Mode;
   if (mode.find('b') == std::string::npos) mode += 'b';
   return _wfopen(WideOf(Path).c_str(), WideOf(mode).c_str());
+}
+
+int CreateForWriting(const std::string& Path) {
+  return _wopen(WideOf(Path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                _S_IREAD | _S_IWRITE);
+}
+
+bool SameExistingFile(const std::string& A, const std::string& B) {
+  std::error_code error;
+  return std::filesystem::equivalent(PathOf(A), PathOf(B), error);
 }
 
 std::string ExecutableFolder() {

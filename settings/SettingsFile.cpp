@@ -89,7 +89,7 @@ void SaveSettingsFile(const std::string& FileName, std::string& Message, std::st
     Message = "Error creating file: " + FileName;
 }
 
-void LoadSettingsFile(const std::string& FileName, std::string& Message) {
+void LoadSettingsFile(const std::string& FileName, std::string& Message, bool Clamp) {
   Message.clear();
   std::string data;
   const TReadResult read = ReadFileStart(FileName, SettingsFileBytes, data);
@@ -112,7 +112,7 @@ void LoadSettingsFile(const std::string& FileName, std::string& Message) {
   const int source_volts = marker == Marker12Volt ? 12 : marker == Marker24Volt ? 24 : 0;
   for (int n : VoltageSettings)
     SettingTable[n].Value = ConvertVoltage(n, SettingTable[n].Value, source_volts);
-  ClampLoadedSettings(Message);
+  if (Clamp) ClampLoadedSettings(Message);
 }
 
 std::int32_t ConvertVoltage(int Number, std::int32_t Raw, int SourceVolts) {

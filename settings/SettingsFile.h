@@ -32,8 +32,10 @@ bool SettingsFileIntact(const std::string& Data);
 // `Message` is empty, or a kind letter ('E' error box, 'I' information box) and the text:
 // "ECannot open file: " + name (settings unchanged); "EFile corrupted!\rSettings set to default!"
 // for a wrong checksum or a file shorter than 124 bytes (settings set to defaults); or the
-// information that n settings were out of bounds. Bytes after the first 124 are ignored.
-void LoadSettingsFile(const std::string& FileName, std::string& Message);
+// information that n settings were out of bounds. Bytes after the first 124 are ignored. With
+// `Clamp` false the values stay as stored (converted to the voltage class; what diff compares),
+// and no information comes.
+void LoadSettingsFile(const std::string& FileName, std::string& Message, bool Clamp = true);
 
 // The steps of loading shared by settings files and settings texts.
 // The raw value of setting `Number` from a 12 V or 24 V source (`SourceVolts` 12 or 24; 0 converts

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <string_view>
 
 #include "adapter/TextTool.h"
 #include "settings/AtomicFile.h"
@@ -14,7 +15,6 @@ namespace zo {
 
 namespace {
 
-constexpr std::size_t MaxTextBytes = 1 << 20;
 const char HeaderLine[] = "# ZO configure settings";
 const char DeviceTypeName[] = "Device type";
 const char VersionName[] = "Software version";
@@ -137,8 +137,8 @@ std::string SettingsText() {
   return out;
 }
 
-void SaveSettingsText(const std::string& FileName, std::string& Message) {
-  if (AtomicWriteFile(FileName, SettingsText()))
+void SaveSettingsText(const std::string& FileName, std::string& Message, std::string* Why) {
+  if (AtomicWriteFile(FileName, SettingsText(), Why))
     Message.clear();
   else
     Message = "Error creating file: " + FileName;
@@ -147,7 +147,9 @@ void SaveSettingsText(const std::string& FileName, std::string& Message) {
 bool ParseSettingsText(const std::string& Text, TSettingsText& Parsed, std::string& Error) {
   Parsed = TSettingsText{};
   Error.clear();
-  std::istringstream in(Text);
+  // Editors on Windows begin a UTF-8 file with a byte order mark.
+  const std::string_view bom = "\xEF\xBB\xBF";
+  std::istringstream in(Text.compare(0, bom.size(), bom) == 0 ? Text.substr(bom.size()) : Text);
   std::string line;
   std::vector<std::string> seen;
   for (int number = 1; std::getline(in, line); ++number) {
@@ -174,7 +176,7 @@ bool IsSettingsText(const std::string& Data) {
   return !Data.empty() && Data.find('\0') == std::string::npos;
 }
 
-void ApplySettingsText(const TSettingsText& Parsed, std::string& Message) {
+void ApplySettingsText(const TSettingsText& Parsed, std::string& Message, bool Clamp) {
   for (const auto& [number, value] : Parsed.Values) {
     TSetting& setting = SettingTable[number];
     setting.SetEngineeringValue(value);
@@ -182,13 +184,14 @@ void ApplySettingsText(const TSettingsText& Parsed, std::string& Message) {
   }
   for (const auto& [item, set] : Parsed.Flags)
     SetFlag(static_cast<std::uint8_t>(item), set);
-  ClampLoadedSettings(Message);
+  Message.clear();
+  if (Clamp) ClampLoadedSettings(Message);
 }
 
-void LoadSettingsText(const std::string& FileName, std::string& Message) {
+void LoadSettingsText(const std::string& FileName, std::string& Message, bool Clamp) {
   Message.clear();
   std::string data;
-  const TReadResult read = ReadWholeFile(FileName, MaxTextBytes, data);
+  const TReadResult read = ReadWholeFile(FileName, MaxSettingsTextBytes, data);
   if (read == TReadResult::CannotOpen) {
     Message = "ECannot open file: " + FileName;
     return;
@@ -203,15 +206,15 @@ void LoadSettingsText(const std::string& FileName, std::string& Message) {
     Message = "E" + FileName + ", " + error;
     return;
   }
-  ApplySettingsText(parsed, Message);
+  ApplySettingsText(parsed, Message, Clamp);
 }
 
-void LoadAnySettingsFile(const std::string& FileName, std::string& Message) {
+void LoadAnySettingsFile(const std::string& FileName, std::string& Message, bool Clamp) {
   std::string start;
   if (ReadFileStart(FileName, SettingsFileBytes, start) == TReadResult::Ok && IsSettingsText(start))
-    LoadSettingsText(FileName, Message);
+    LoadSettingsText(FileName, Message, Clamp);
   else
-    LoadSettingsFile(FileName, Message);
+    LoadSettingsFile(FileName, Message, Clamp);
 }
 
 }  // namespace zo

@@ -18,12 +18,16 @@
 // does: that tells the two apart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace zo {
+
+// The largest settings text that is read.
+constexpr std::size_t MaxSettingsTextBytes = std::size_t{1} << 20;
 
 // What a settings text says, before it is applied to a version.
 struct TSettingsText {
@@ -39,12 +43,15 @@ struct TSettingsText {
 std::string SettingsText();
 
 // Writes SettingsText() to `FileName`, replacing an existing file in one step. `Message` is empty
-// on success, otherwise "Error creating file: " + FileName.
-void SaveSettingsText(const std::string& FileName, std::string& Message);
+// on success, otherwise "Error creating file: " + FileName; `Why` (when given) then says why in
+// the system's words.
+void SaveSettingsText(const std::string& FileName, std::string& Message,
+                      std::string* Why = nullptr);
 
-// Reads a settings text. False at the first line that is not understood, with `Error` such as
-// "line 7: unknown setting \"Absorption\"": a line without '=', an unknown name, a bad number, a
-// unit that does not match, an option text that is neither of the option's two, a name given twice.
+// Reads a settings text; a UTF-8 byte order mark before it is skipped. False at the first line that
+// is not understood, with `Error` such as "line 7: unknown setting \"Absorption\"": a line without
+// '=', an unknown name, a bad number, a unit that does not match, an option text that is neither of
+// the option's two, a name given twice.
 bool ParseSettingsText(const std::string& Text, TSettingsText& Parsed, std::string& Error);
 
 // True when `Data` (the start of a file) is a settings text rather than a settings file: not
@@ -55,16 +62,17 @@ bool IsSettingsText(const std::string& Data);
 // from its engineering value (snapped to the nearest raw step), its voltage converted from the
 // text's voltage class, and each named option; then every value clamped to the current version's
 // bounds. Settings and options the text does not name keep their values. `Message` as for
-// ClampLoadedSettings.
-void ApplySettingsText(const TSettingsText& Parsed, std::string& Message);
+// ClampLoadedSettings. With `Clamp` false the values stay as the text gives them (what diff
+// compares), and `Message` stays empty.
+void ApplySettingsText(const TSettingsText& Parsed, std::string& Message, bool Clamp = true);
 
 // Reads `FileName` (opened read-only, at most 1 MB) and applies it. `Message` is empty, or a kind
 // letter and the text: "ECannot open file: " + name, "E" + name + ", line n: ..." for a text that
 // is not understood (the settings are then unchanged), or the information of ApplySettingsText.
-void LoadSettingsText(const std::string& FileName, std::string& Message);
+void LoadSettingsText(const std::string& FileName, std::string& Message, bool Clamp = true);
 
 // Loads `FileName` as a settings text or as a settings file, told apart by its content: the
-// messages of LoadSettingsText or LoadSettingsFile.
-void LoadAnySettingsFile(const std::string& FileName, std::string& Message);
+// messages of LoadSettingsText or LoadSettingsFile. `Clamp` as for ApplySettingsText.
+void LoadAnySettingsFile(const std::string& FileName, std::string& Message, bool Clamp = true);
 
 }  // namespace zo

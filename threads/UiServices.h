@@ -44,6 +44,11 @@ class UiServices {
   // extension "ZSF"); false when cancelled. The save dialog asks before overwriting.
   virtual bool OpenSettingsFileDialog(std::string& FileName) = 0;
   virtual bool SaveSettingsFileDialog(std::string& FileName) = 0;
+
+  // True once the user has asked the run to stop (the command line's Ctrl+C). A long operation
+  // looks at it before each step that cannot be taken back (reprogramming the DL2) and leaves
+  // that step out. The window never asks: false.
+  virtual bool CancelRequested() { return false; }
 };
 
 // The installed services (the silent implementation until one is installed).

@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "adapter/AdapterLog.h"
 #include "adapter/DlxTools.h"
 #include "adapter/Updater.h"
 #include "data/CarriedFirmware.h"
@@ -154,6 +155,44 @@ TEST_F(Reprogram, DecliningTheUpdateKeepsTheOldFirmwareInUse) {
   EXPECT_EQ(Texts(), std::vector<std::string>{kUpdateQuestion});
   EXPECT_EQ(adapter_->CommandsAnswered('S'), 0);
   EXPECT_EQ(ReadSoftwareVersion(*d), rig_.Device().Record()[0]);
+}
+
+// A stop the user asks for (the command line's Ctrl+C) before the first line is sent leaves the
+// firmware as it was, at whichever step it comes: before the question, with the answer, or once
+// the bootblock is connected.
+TEST_F(Reprogram, AStopBeforeTheFirstLineProgramsNothing) {
+  Start(test::DL2Of(1130110, TDL2Variant::NewBootblock));
+  const auto again = [this] {
+    driver_->SafeTerminate(true, true, true);
+    driver_ = nullptr;
+    port_ = rig_.OpenPort();
+    ui_.Clear();
+  };
+  ui_.CancelWhen([] { return true; });
+  ASSERT_NE(Detect(), nullptr);  // the old firmware stays in use
+  EXPECT_TRUE(Texts().empty());
+
+  again();
+  bool stop = false;
+  ui_.CancelWhen([&stop] { return stop; });
+  ui_.OnMessage(kUpdateQuestion, [&stop] { stop = true; });
+  ui_.AnswerNext(TModalResult::mrYes);
+  ASSERT_NE(Detect(), nullptr);
+  EXPECT_EQ(adapter_->CommandsAnswered('S'), 0);
+
+  again();
+  ui_.CancelWhen([this] { return adapter_->BootblockConnections() > 0; });
+  ui_.AnswerNext(TModalResult::mrYes);
+  EXPECT_EQ(Detect(), nullptr);
+  EXPECT_EQ(Texts(), std::vector<std::string>{kUpdateQuestion});
+  EXPECT_TRUE(ui_.ProgressCalls().empty());
+  EXPECT_TRUE(LogHas("Reprogram procedure for DL2 stopped before programming"));
+  EXPECT_TRUE(AdapterFromLog(test::Log()).ReprogramStopped);
+  EXPECT_EQ(adapter_->BootblockConnections(), 1);
+  EXPECT_EQ(adapter_->LinesAccepted(), 0);
+  EXPECT_EQ(adapter_->FirmwareVersion(), 1130110);
+  EXPECT_TRUE(adapter_->FlashGood());
+  EXPECT_FALSE(rig_.Line().PortBreak());
 }
 
 // The update is offered only for the image's major version, a newer minor revision, and an

@@ -226,16 +226,16 @@ TEST_F(ZocfgEndToEnd, CtrlCStopsAWriteAndAReadBeforeTheNextFrame) {
   EXPECT_NE(::access(saved.c_str(), F_OK), 0);
 }
 
-TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsCtrlCOverUntilItEnds) {
+TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsEveryStopSignalOverUntilItEnds) {
   SimProcess sim(folder_, {"--firmware", "1130110"});
   const std::string out = folder_.File("update-out"), err = folder_.File("update-err");
   Child update(BinFolder() + "/zocfg", {"update-firmware", "--yes", "--port", sim.Path()}, out,
                err);
   ASSERT_TRUE(Eventually([&] { return Contains(ReadFile(err), "Programming ["); }))
       << ReadFile(err);
-  update.Signal(SIGINT);
-  update.Signal(SIGINT);
-  update.Signal(SIGTERM);
+  // A closed terminal (SIGHUP) and Ctrl+\ are held over as Ctrl+C is.
+  for (int number : {SIGINT, SIGHUP, SIGQUIT, SIGTERM})
+    update.Signal(number);
   EXPECT_EQ(update.Wait(20000), 1) << ReadFile(err);
   const std::string text = ReadFile(err);
   EXPECT_TRUE(Contains(text, "Programming the DL2 - this cannot be interrupted, about ")) << text;
@@ -246,7 +246,7 @@ TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsCtrlCOverUntilItEnds) {
   EXPECT_TRUE(Contains(r.Out, "DL2 firmware:      1130118")) << r.Out;
 }
 
-TEST_F(ZocfgEndToEnd, ATraceNeverNamesAnInputOrTheOutputAndItsWriteErrorsAreFileErrors) {
+TEST_F(ZocfgEndToEnd, NoOutputNamesAnInputOrAnotherOutputAndTraceWriteErrorsAreFileErrors) {
   ModelOf(Device(1711104));
   const std::string file = SaveModel("send.zsf");
   const std::string before = ReadFile(file);
@@ -258,10 +258,17 @@ TEST_F(ZocfgEndToEnd, ATraceNeverNamesAnInputOrTheOutputAndItsWriteErrorsAreFile
            {"write", "--port", "/dev/null", file, "--trace", hard_link},
            {"read", "--port", "/dev/null", "--out", fresh, "--trace",
             folder_.Path() + "/./new.zsf"},
+           // The port given by number is the device that its ZO_COM<n> names.
+           {"detect", "--port", "5", "--trace", hard_link},
+           {"read", "--port", "/dev/null", "--out", hard_link, "--text", file},
+           {"read", "--port", "/dev/null", "--out", fresh, "--text", folder_.Path() + "/./new.zsf"},
        }) {
+    ::setenv("ZO_COM5", file.c_str(), 1);
     const RunResult r = Zocfg(folder_, args);
+    ::unsetenv("ZO_COM5");
     EXPECT_EQ(r.Status, 2) << r.Err;
-    EXPECT_TRUE(Contains(r.Err, "names the same file as")) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "names the same file as") || Contains(r.Err, "name the same file"))
+        << r.Err;
   }
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
@@ -271,6 +278,37 @@ TEST_F(ZocfgEndToEnd, ATraceNeverNamesAnInputOrTheOutputAndItsWriteErrorsAreFile
   const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--trace", "/dev/full"});
   EXPECT_EQ(r.Status, 3) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "No space left on device")) << r.Err;
+}
+
+// A file that cannot be opened or written gives status 3 and says why, for every command; so does
+// a standard output that takes nothing.
+TEST_F(ZocfgEndToEnd, FileErrorsSayWhyAndAStandardOutputThatTakesNothingIsAFileError) {
+  const std::string missing = folder_.File("missing");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"decode", missing},
+           {"diff", missing, "--defaults", "--version", "1711104"},
+           {"write", "--port", "/dev/null", missing},
+       }) {
+    const RunResult r = Zocfg(folder_, args);
+    EXPECT_EQ(r.Status, 3) << args[0] << r.Err;
+    EXPECT_EQ(r.Err, "error: Cannot open file: " + missing + "\n  No such file or directory\n" +
+                         (args[0] == "write" ? "  Nothing was sent to the device.\n" : ""));
+  }
+  SimProcess sim(folder_, {"--device", "1711104"});
+  RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--text", missing + "/van.txt"});
+  EXPECT_EQ(r.Status, 3) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "error: Error creating file: " + missing + "/van.txt\n  ")) << r.Err;
+  EXPECT_TRUE(Contains(r.Err, "No such file or directory")) << r.Err;
+
+  const std::string err = folder_.File("full-err");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"detect", "--port", sim.Path()}, {"versions", "--json"}, {"--help"}}) {
+    Child full(BinFolder() + "/zocfg", args, "/dev/full", err);
+    EXPECT_EQ(full.Wait(30000), 3) << args[0] << ReadFile(err);
+    EXPECT_TRUE(
+        Contains(ReadFile(err), "Cannot write file: standard output (No space left on device)"))
+        << ReadFile(err);
+  }
 }
 
 TEST_F(ZocfgEndToEnd, JsonFailuresAreOneDocumentWithTheSameKeys) {

@@ -45,6 +45,26 @@ TEST_F(ZocfgEndToEnd, ReadTextIsAcceptedByWriteAndABadLineSendsNothing) {
   EXPECT_EQ(r.Out,
             "Changes:\n  Absorption voltage: 28.80 V -> 29.60 V\nDry run: nothing was sent.\n");
 
+  // A byte order mark is skipped; a text naming another software version is loaded with a
+  // warning. A text over 1 MB is refused before the device is asked anything.
+  std::string foreign = "\xEF\xBB\xBF" + data;
+  foreign.replace(foreign.find("1711104"), 7, "1501004");
+  WriteFile(folder_.File("foreign.txt"), foreign);
+  r = Zocfg(folder_, {"write", "--port", sim.Path(), folder_.File("foreign.txt"), "--dry-run"});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "Changes:\n  Absorption voltage: 28.80 V -> 29.60 V\nDry run: nothing was sent.\n");
+  EXPECT_TRUE(Contains(r.Err, "warning: " + folder_.File("foreign.txt") +
+                                  " names software version 1501004 (Corvane Multi 230Vac 24H); "
+                                  "the device on " +
+                                  sim.Path() +
+                                  " is software version 1711104 (Corvane Multi 230Vac 24H).\n"))
+      << r.Err;
+  WriteFile(folder_.File("big.txt"), data + std::string(1 << 20, '#'));
+  r = Zocfg(folder_, {"write", "--port", "/dev/null", folder_.File("big.txt")});
+  EXPECT_EQ(r.Status, 3) << r.Err;  // not 1: the port was never opened
+  EXPECT_TRUE(Contains(r.Err, "big.txt is too large for a settings text.")) << r.Err;
+
   // The device against the edited text, as diff sees it.
   r = Zocfg(folder_, {"diff", "--port", sim.Path(), text, "--json"});
   EXPECT_EQ(r.Status, 1) << r.Err;
@@ -97,9 +117,27 @@ TEST_F(ZocfgEndToEnd, DiffOfFilesAndDefaultsOnEveryVersion) {
   EXPECT_EQ(Zocfg(folder_, {"diff", zsf, zsf}).Status, 2);  // no version anywhere
   EXPECT_EQ(Zocfg(folder_, {"diff", zsf, folder_.File("missing.zsf")}).Status, 3);
   WriteFile(folder_.File("bad.txt"), "Absorption voltage = 28.80 V\nColour = red\n");
-  const RunResult r = Zocfg(folder_, {"diff", folder_.File("bad.txt"), "--defaults"});
+  RunResult r = Zocfg(folder_, {"diff", folder_.File("bad.txt"), "--defaults"});
   EXPECT_EQ(r.Status, 3);
   EXPECT_TRUE(Contains(r.Err, "line 2: unknown setting \"Colour\"")) << r.Err;
+
+  // Values are compared as stored: one out of bounds differs from the bound, and is named.
+  ASSERT_TRUE(SelectVersion(1711104));
+  std::string name;
+  GetDeviceTypeName(name);
+  SetDefaults();
+  GetBounds(SettingAbsorptionVoltage);
+  const std::int32_t min = BoundMin, max = BoundMax;
+  SettingTable[SettingAbsorptionVoltage].Value = max;
+  const std::string at_max = SaveModel("max.zsf");
+  SettingTable[SettingAbsorptionVoltage].Value = max + 100;
+  const std::string above = SaveModel("above.zsf");
+  r = Zocfg(folder_, {"diff", above, at_max, "--version", "1711104"});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  const auto q = [](std::int32_t Raw) { return QuantityText(SettingAbsorptionVoltage, Raw); };
+  EXPECT_EQ(r.Out, "Warning: Absorption voltage: " + q(max + 100) + " of " + above +
+                       " lies outside the bounds of software version 1711104 (" + q(min) + " to " +
+                       q(max) + ")\nAbsorption voltage: " + q(max + 100) + " -> " + q(max) + "\n");
 }
 
 }  // namespace

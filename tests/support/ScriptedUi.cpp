@@ -34,6 +34,20 @@ void ScriptedUi::OnMessage(const std::string& Prefix, std::function<void()> Acti
   actions_.emplace_back(Prefix, std::move(Action));
 }
 
+void ScriptedUi::CancelWhen(std::function<bool()> Condition) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cancel_ = std::move(Condition);
+}
+
+bool ScriptedUi::CancelRequested() {
+  std::function<bool()> condition;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    condition = cancel_;
+  }
+  return condition && condition();
+}
+
 std::vector<ScriptedUi::Message> ScriptedUi::Messages() {
   std::lock_guard<std::mutex> lock(mutex_);
   return messages_;

@@ -37,6 +37,8 @@ class ScriptedUi final : public UiServices {
   // Runs `Action` whenever a box whose text starts with `Prefix` appears, before it is answered
   // (a test's user switching the device off and on, for example).
   void OnMessage(const std::string& Prefix, std::function<void()> Action);
+  // The user's request to stop (CancelRequested) holds whenever `Condition` does; none by default.
+  void CancelWhen(std::function<bool()> Condition);
 
   std::vector<Message> Messages();
   std::vector<std::string> MessageTexts();
@@ -56,12 +58,14 @@ class ScriptedUi final : public UiServices {
   void SetProgressPosition(int Position) override;
   bool OpenSettingsFileDialog(std::string& FileName) override;
   bool SaveSettingsFileDialog(std::string& FileName) override;
+  bool CancelRequested() override;
 
  private:
   bool NextFileName(std::string& FileName);
 
   std::mutex mutex_;
   std::vector<std::pair<std::string, std::function<void()>>> actions_;
+  std::function<bool()> cancel_;
   std::deque<TModalResult> answers_;
   std::deque<std::pair<bool, std::string>> inputs_;
   std::deque<std::string> file_names_;
