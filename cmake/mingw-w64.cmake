@@ -3,9 +3,10 @@
 #
 #   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 #
-# Programs are linked statically, so that they need no runtime libraries beside them. Programs
+# zocfg.exe is linked statically, so that it needs no runtime libraries beside it (cli/). Programs
 # that the build or ctest runs (the build-time generators, the tests) start through
-# cmake/wine-run.sh with a Wine prefix of the build's own (<build>/wine).
+# cmake/wine-run.sh with a Wine prefix of the build's own (<build>/wine), which finds the
+# compiler's runtime libraries for them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -20,7 +21,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;${CMAKE_BINARY_DIR}/wine")

@@ -39,8 +39,8 @@ cmake --build build -j "$jobs" --target zo-sim zocfg >/dev/null
 step "Wine prefix"
 # Made while the build compiles; the build's generators wait for it (cmake/wine-run.sh).
 mkdir -p "$WINEPREFIX"
-(flock "$WINEPREFIX" sh -c '[ -f "$WINEPREFIX/system.reg" ] || wineboot -i' \
-  >/dev/null 2>&1 </dev/null) &
+(flock "$WINEPREFIX" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i && wineserver -w; }' \
+  >"$build/wineboot.log" 2>&1 </dev/null) &
 prefix_made=$!
 
 step "Windows build ($build)"
@@ -49,7 +49,10 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
-wait "$prefix_made"
+# wineboot's status says little (it reports a failure of a part the prefix does not need): the
+# registry, which the Wine server saves when it ends, tells whether the prefix was made.
+wait "$prefix_made" || true
+[ -f "$WINEPREFIX/system.reg" ] || { cat "$build/wineboot.log"; echo "No Wine prefix"; exit 1; }
 # A persistent Wine server: without it every program pays seconds for the server's start and
 # end. Started here, outside ctest, with its output sent away (it would hold ctest's pipe).
 (wineserver -p 900; wine cmd /c exit) >/dev/null 2>&1 </dev/null
