@@ -37,7 +37,7 @@ std::vector<std::string> LogLines(const std::string& Log) {
 TAdapterInfo AdapterFromLog(const std::string& Log) {
   TAdapterInfo info;
   for (const std::string& raw : LogLines(Log)) {
-    const std::string line = TrimLeft(raw);
+    const std::string line = TrimLeft(WithoutRepeatCount(raw));
     if (line == "DL1 detected" || line == "Badly programmed DL2 detected" ||
         line == "DL2 detected") {
       info = TAdapterInfo{};
@@ -69,7 +69,7 @@ std::string LastLogLine(const std::string& Prefix) {
   GetLogText(log);
   std::string found;
   for (const std::string& raw : LogLines(log)) {
-    const std::string line = TrimLeft(raw);
+    const std::string line = TrimLeft(WithoutRepeatCount(raw));
     if (StartsWith(line, Prefix)) found = line;
   }
   return found;

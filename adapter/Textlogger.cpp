@@ -20,6 +20,12 @@ TLock& LogLock() {
 }
 std::unique_ptr<std::vector<std::string>> log_lines;
 int line_limit = 0;
+// The newest entry's message, its last line as logged, and how often the same message came again
+// since: a repeat is counted on that line rather than logged anew.
+std::string last_message;
+std::string last_line;
+int repeats = 0;
+const char kRepeated[] = " (repeated ";
 
 // Splits at CR, LF and CR LF, as setting a string list's text does: a text ending in a line
 // break gives no empty last line.
@@ -80,6 +86,8 @@ bool SetLogSize(int Lines) {
   } else {
     log_lines.reset();
     line_limit = 0;
+    last_message.clear();
+    repeats = 0;
   }
   LogLock().Release();
   return true;
@@ -88,12 +96,35 @@ bool SetLogSize(int Lines) {
 void LogText(const std::string& Msg) {
   if (!LogLock().Acquire(false)) return;
   if (log_lines) {
-    const std::string text =
-        JoinLines(*log_lines) + "\r" + kSeparator + DateTimeText() + "\r" + Msg;
-    *log_lines = SplitLines(text);
-    Trim(*log_lines);
+    // The same message again (a detection repeated every cycle): its entry counts it, so that
+    // the log keeps what came before.
+    if (Msg == last_message && !last_line.empty() && !log_lines->empty()) {
+      ++repeats;
+      log_lines->back() =
+          last_line + kRepeated +
+          (repeats == 1 ? std::string("once)") : std::to_string(repeats) + " times)");
+    } else {
+      const std::string text =
+          JoinLines(*log_lines) + "\r" + kSeparator + DateTimeText() + "\r" + Msg;
+      *log_lines = SplitLines(text);
+      Trim(*log_lines);
+      const std::vector<std::string> lines = SplitLines(Msg);
+      last_message = Msg;
+      last_line = lines.empty() || log_lines->empty() ? std::string() : lines.back();
+      repeats = 0;
+    }
   }
   LogLock().Release();
+}
+
+std::string WithoutRepeatCount(const std::string& Line) {
+  const std::size_t at = Line.rfind(kRepeated);
+  if (at == std::string::npos || Line.back() != ')') return Line;
+  const std::string count = Line.substr(at + sizeof kRepeated - 1);
+  if (count == "once)" || (count.size() > 7 && count.compare(count.size() - 7, 7, " times)") == 0 &&
+                           count.find_first_not_of("0123456789") == count.size() - 7))
+    return Line.substr(0, at);
+  return Line;
 }
 
 void GetLogText(std::string& Text) {

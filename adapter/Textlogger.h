@@ -15,7 +15,12 @@ bool SetLogSize(int Lines);
 
 // Appends an entry: an empty line, "_______  " with the date and time, and the message split into
 // lines at CR, LF and CR LF; then trims the oldest entries while the log has too many lines.
+// The same message as the newest entry's is not added again: the entry's last line counts it
+// instead ("  Badly programmed DL2 detected (repeated 40 times)"; "(repeated once)" for one).
 void LogText(const std::string& Msg);
+
+// A log line without the repeat count LogText may have added to it.
+std::string WithoutRepeatCount(const std::string& Line);
 
 // The whole log, each line ended by CR LF; empty when logging is off or the lock is held.
 void GetLogText(std::string& Text);

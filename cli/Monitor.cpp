@@ -97,6 +97,9 @@ int RunMonitor(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
     Print(Out, heading + "\n");
 
   history = std::make_unique<TLiveHistory>();
+  // The recording names the device in every row, as the window's does.
+  history->DeviceChanged(
+      s.DeviceType() + " (" + std::to_string(s.TargetVersion()) + ") on " + s.PortName(), Now());
   std::uint64_t next = 0;
   s.Bus().SetLiveHistory(history.get());
   s.ReleaseBus();  // the bus thread polls the live values again

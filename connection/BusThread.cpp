@@ -74,6 +74,10 @@ void TBusThread::CreateDriver() {
   }
 }
 
+bool TBusThread::VersionSelected() const {
+  return CurrentVersion != nullptr && CurrentVersion->Items(ItemVersion) == EffectiveVersion();
+}
+
 void TBusThread::UpdateMonitorLabel() {
   (*MonitorList)[static_cast<std::size_t>(MonitorIndex)]->ShowValue();
 }
@@ -220,7 +224,15 @@ void TBusThread::Execute() {
       if (history && detected_version_.load() < 0) history->Idle(Now());
       continue;
     }
-    if (MonitorList != nullptr && MonitorIndex < static_cast<std::int32_t>(MonitorList->size())) {
+    if (!VersionSelected()) {
+      // The settings model holds another version's addresses (the window has not taken this
+      // target yet): reading them from this device would give false values, so only keep-alives
+      // go out, which still tell when the target is lost.
+      MonitorIndex = 0;
+      if (!driver->Send(KeepAliveFrame)) ++ErrorCount;
+      if (history) history->Idle(Now());
+    } else if (MonitorList != nullptr &&
+               MonitorIndex < static_cast<std::int32_t>(MonitorList->size())) {
       TSetting& setting = *(*MonitorList)[static_cast<std::size_t>(MonitorIndex)]->Setting;
       if (setting.IsPresent()) {
         const bool read = setting.ReadFrom(driver);

@@ -4,7 +4,9 @@
 // main thread, through a synchronised call, since detection may ask questions), read the target's
 // software version, then poll the monitor values one per pass, each cycle ending with a
 // keep-alive frame. More than ten failures without a successful read forget the version, so that
-// it is read again.
+// it is read again. The monitor values are read only while the settings model has the target's
+// version selected (the window selects it when it shows the target): until then the model's
+// addresses may be another device's, and only keep-alives go out.
 //
 // When the port vanishes (a USB adapter pulled) the thread closes it and opens the same device
 // again once it is back, checking twice a second, then finds the adapter and the target through
@@ -101,6 +103,9 @@ class TBusThread : public TSafeThread {
 
  private:
   void CreateDriver();
+  // The settings model has the effective version selected: its monitor addresses are this
+  // target's.
+  bool VersionSelected() const;
   void UpdateMonitorLabel();
   void StopDriver();
   // Takes a freshly opened port: remembers how to open it again and logs what opening it did.

@@ -43,6 +43,18 @@ std::string Seconds(double Value) {
   return std::string(text, result.ptr);
 }
 
+// A field as CSV writes it: quoted, with its quotes doubled, when it holds a comma, a quote or a
+// line break.
+std::string Field(const std::string& Text) {
+  if (Text.find_first_of(",\"\r\n") == std::string::npos) return Text;
+  std::string quoted = "\"";
+  for (char c : Text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
 }  // namespace
 
 TLiveCsvWriter::~TLiveCsvWriter() {
@@ -53,7 +65,7 @@ std::string TLiveCsvWriter::HeaderText() {
   std::string line = "time,seconds";
   for (const TLiveValueInfo& value : LiveValues())
     line += std::string(",") + value.Name + " (" + value.Unit + ")";
-  return line + "\n";
+  return line + ",device\n";
 }
 
 std::string TLiveCsvWriter::RowText(const TLiveRow& Row, const TLiveHistory& History) {
@@ -61,7 +73,7 @@ std::string TLiveCsvWriter::RowText(const TLiveRow& Row, const TLiveHistory& His
                      Seconds(MillisecondsBetween(History.Start(), Row.Time) / 1000.0);
   for (const std::string& value : Row.Values)
     line += "," + value;
-  return line + "\n";
+  return line + "," + Field(Row.Device) + "\n";
 }
 
 bool TLiveCsvWriter::Open(const std::string& Path) {

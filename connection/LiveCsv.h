@@ -1,11 +1,14 @@
 // The one form of a live-value recording, written by the window's chart and by zocfg monitor:
 //
-//   time,seconds,UMains (V),IMains (A),UInverter (V),IInverter (A),Udc (V),Udc ripple (V),Idc (A)
-//   2026-12-09T11:15:03.250+01:00,0.950,232,5.5,230,4.3,27.10,0.05,12.3
+//   time,seconds,UMains (V),IMains (A),UInverter (V),IInverter (A),Udc (V),Udc ripple (V),Idc
+//   (A),device 2026-12-09T11:15:03.250+01:00,0.950,232,5.5,230,4.3,27.10,0.05,12.3,Corvane Multi
+//   230Vac 24H (1711107) on COM1
 //
 // One row per polling cycle: the local time with milliseconds and its offset from UTC (ISO 8601),
 // the seconds since the recording's history began, then each value as the status panel shows it
-// (a plain number with a dot), or an empty field where the value could not be read. Every row is
+// (a plain number with a dot), or an empty field where the value could not be read, and last the
+// device the values came from (empty while none is shown; quoted as CSV quotes a field when it
+// holds a comma or a quote), so that a recording never mixes two devices unseen. Every row is
 // flushed as it is written, so a recording survives a crash or a pulled cable up to its last
 // row. A failed write (a full disk, a closed pipe) is reported and ends the recording; the rows
 // written before it stay, and a row written only in part is taken back from a file, which then

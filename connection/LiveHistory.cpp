@@ -94,11 +94,30 @@ void TLiveHistory::CycleEnded(TimePoint At) {
 void TLiveHistory::Idle(TimePoint At) {
   std::lock_guard<std::mutex> lock(mutex_);
   Drop(At);
+  EndLines(At);
   if (current_used_ || At - last_row_ >= IdleRowPeriod) CompleteRow(At);
 }
 
+void TLiveHistory::DeviceChanged(const std::string& Device, TimePoint At) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Drop(At);
+  EndLines(At);
+  if (current_used_) CompleteRow(At);
+  device_ = Device;
+  if (!Device.empty()) markers_.push_back({At, Device});
+  ++revision_;
+}
+
+void TLiveHistory::EndLines(TimePoint At) {
+  for (auto& samples : samples_)
+    if (!samples.empty() && !std::isnan(samples.back().Value)) {
+      samples.push_back({Stored(At), Gap});
+      ++revision_;
+    }
+}
+
 void TLiveHistory::CompleteRow(TimePoint At) {
-  rows_.push_back({At, current_});
+  rows_.push_back({At, current_, device_});
   if (rows_.size() > RowBuffer) rows_.pop_front();
   ++row_count_;
   for (std::string& text : current_)
@@ -112,6 +131,16 @@ void TLiveHistory::Drop(TimePoint At) {
   for (auto& samples : samples_)
     while (!samples.empty() && At - TimeOf(samples.front()) > span_)
       samples.pop_front();
+  while (!markers_.empty() && At - markers_.front().Time > span_)
+    markers_.pop_front();
+}
+
+std::vector<TLiveMarker> TLiveHistory::Markers(TimePoint From) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<TLiveMarker> markers;
+  for (const TLiveMarker& marker : markers_)
+    if (marker.Time >= From) markers.push_back(marker);
+  return markers;
 }
 
 std::int64_t TLiveHistory::WallMs(TimePoint At) const {
@@ -171,6 +200,7 @@ TimePoint TLiveHistory::Oldest() const {
   TimePoint oldest = TimePoint::max();
   for (const auto& samples : samples_)
     if (!samples.empty()) oldest = std::min(oldest, TimeOf(samples.front()));
+  if (!markers_.empty()) oldest = std::min(oldest, markers_.front().Time);
   return oldest == TimePoint::max() ? start_ : oldest;
 }
 

@@ -3,16 +3,18 @@
 // The bus thread hands every monitor read to the history as it happens (ValueRead, with the text
 // the status panel shows, or a failed read), marks the end of each polling cycle (CycleEnded)
 // and, while it cannot poll (no interface, no target, the bus lent to the window), calls Idle.
+// Whoever shows the device names it (DeviceChanged) when it starts or stops showing one.
 // Nothing here touches the bus: the history only watches the polling that runs anyway.
 //
 // Two views of the same values:
-// - samples per value (the chart): a time and a number, NaN for a read that failed, so that a
-//   lost value is a gap and never a zero. At most `Span` (24 hours) is kept; older samples are
-//   dropped as new ones arrive.
+// - samples per value (the chart): a time and a number, NaN for a read that failed and where a
+//   polling run ended (Idle, DeviceChanged), so that a line joins only readings of one run and
+//   a lost value is a gap, never a zero. At most `Span` (24 hours) is kept; older samples are
+//   dropped as new ones arrive. A marker names each device from the moment it is shown.
 // - rows per polling cycle (the recordings): the texts of the cycle's values, an empty text for a
-//   value that was not read. While the bus thread cannot poll, an empty row is completed every
-//   IdleRowPeriod, so that a recording shows the time the target was gone. The last RowBuffer
-//   rows are kept for the readers that take them (RowsAfter).
+//   value that was not read, and the device they came from. While the bus thread cannot poll,
+//   an empty row is completed every IdleRowPeriod, so that a recording shows the time the target
+//   was gone. The last RowBuffer rows are kept for the readers that take them (RowsAfter).
 //
 // Thread safety: every member may be called from any thread (one lock inside).
 #pragma once
@@ -51,6 +53,13 @@ struct TLiveSample {
 struct TLiveRow {
   TimePoint Time;  // when the cycle ended (or the idle row was made)
   std::array<std::string, LiveValueCount> Values;  // empty: not read in this cycle
+  std::string Device;  // the device shown when the row was completed; empty: none
+};
+
+// The moment a device began to be shown, and its name.
+struct TLiveMarker {
+  TimePoint Time;
+  std::string Device;
 };
 
 class TLiveHistory {
@@ -72,9 +81,14 @@ class TLiveHistory {
   void ValueRead(const std::string& LabelName, bool Ok, const std::string& Text, TimePoint At);
   // The polling cycle ended (the keep-alive frame): completes the row of its values.
   void CycleEnded(TimePoint At);
-  // The bus thread cannot poll now: completes the unfinished row at once, else an empty row once
-  // IdleRowPeriod has passed since the last row.
+  // The bus thread cannot poll now: ends every line, completes the unfinished row at once, else
+  // an empty row once IdleRowPeriod has passed since the last row.
   void Idle(TimePoint At);
+
+  // ---- the side that shows the device ----
+  // The values come from `Device` from now on (empty: no device is shown). Completes the row of
+  // the values read before, ends every line and, for a device, sets a marker.
+  void DeviceChanged(const std::string& Device, TimePoint At);
 
   // ---- the readers' side ----
   TimePoint Start() const { return start_; }
@@ -86,7 +100,10 @@ class TLiveHistory {
   // bucket of failed reads only stays a gap.
   void Samples(int Index, TimePoint From, std::size_t MaxPoints,
                std::vector<TLiveSample>& Out) const;
-  // Samples held (all values together) and the oldest held time (Start() while none).
+  // The markers from `From` on (oldest first).
+  std::vector<TLiveMarker> Markers(TimePoint From) const;
+  // Samples held (all values together) and the oldest time of a sample or marker held (Start()
+  // while none).
   std::size_t SampleCount() const;
   TimePoint Oldest() const;
   // Counts every change, so that a reader can tell whether anything arrived since it last looked.
@@ -105,6 +122,7 @@ class TLiveHistory {
     float Value;
   };
   void CompleteRow(TimePoint At);
+  void EndLines(TimePoint At);
   void Drop(TimePoint At);
   std::uint32_t Stored(TimePoint At);
   TimePoint TimeOf(const TStored& S) const { return base_ + std::chrono::milliseconds(S.Ms); }
@@ -117,6 +135,8 @@ class TLiveHistory {
   std::array<std::deque<TStored>, LiveValueCount> samples_;
   std::array<std::string, LiveValueCount> current_;
   bool current_used_ = false;
+  std::string device_;
+  std::deque<TLiveMarker> markers_;
   TimePoint last_row_;
   std::deque<TLiveRow> rows_;
   std::uint64_t row_count_ = 0;

@@ -13,11 +13,18 @@ namespace zo {
 
 enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
 
-// Buttons, combined with |.
-enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
+// Buttons, combined with |. Send and Discard are the answers to unsent changes of the window.
+enum TMsgDlgBtn : unsigned {
+  mbYes = 1,
+  mbNo = 2,
+  mbOK = 4,
+  mbCancel = 8,
+  mbSend = 16,
+  mbDiscard = 32
+};
 using TMsgDlgButtons = unsigned;
 
-enum class TModalResult { mrNone, mrOk, mrCancel, mrYes, mrNo };
+enum class TModalResult { mrNone, mrOk, mrCancel, mrYes, mrNo, mrSend, mrDiscard };
 
 class UiServices {
  public:
@@ -41,7 +48,8 @@ class UiServices {
   virtual void SetProgressPosition(int Position) = 0;
 
   // File dialogs for settings files ("ZO setting files (*.zsf)" and "All files (*.*)", default
-  // extension "ZSF"); false when cancelled. The save dialog asks before overwriting.
+  // extension "ZSF"); false when cancelled. `FileName` holds the name chosen; for the save dialog
+  // it holds the name to suggest on entry (empty: none). The save dialog asks before overwriting.
   virtual bool OpenSettingsFileDialog(std::string& FileName) = 0;
   virtual bool SaveSettingsFileDialog(std::string& FileName) = 0;
 

@@ -27,9 +27,6 @@ TAboutBox::TAboutBox(QWidget* Owner)
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("About"));
   setFixedSize(391, 250);
-  QFont f = font();
-  f.setPixelSize(11);
-  setFont(f);
   // The box's own texts in the colour of active window captions.
   QPalette pal = palette();
   pal.setColor(QPalette::WindowText, pal.color(QPalette::Active, QPalette::Highlight));
@@ -74,12 +71,13 @@ TAboutBox::TAboutBox(QWidget* Owner)
   SpecialInfoMemo->setPalette(text_palette);
   SpecialInfoMemo->hide();
   SpecialInfoMemo->viewport()->installEventFilter(this);
-  FitWindowFont(this, 11);
+  ScaleToFont(this);
 }
 
 void TAboutBox::CheckDisplaySpecialInfo(Qt::MouseButton Button, Qt::KeyboardModifiers Shift) {
   if (Button != Qt::RightButton || !(Shift & Qt::ControlModifier)) return;
-  SpecialInfoMemo->setGeometry(10, 10, width() - 20, height() - 20);
+  const int margin = Scaled(this, 10);
+  SpecialInfoMemo->setGeometry(margin, margin, width() - 2 * margin, height() - 2 * margin);
   std::string log;
   GetLogText(log);
   SpecialInfoMemo->setPlainText(ToQt(log));

@@ -20,7 +20,7 @@ class TAboutBox final : public QDialog {
   explicit TAboutBox(QWidget* Owner);
 
   // Mouse-down on ProductName: only the right button with Ctrl held shows the special info,
-  // covering the box with a 10-pixel margin and holding a fresh copy of the text log.
+  // covering the box with a margin of 10 design pixels and holding a fresh copy of the text log.
   void CheckDisplaySpecialInfo(Qt::MouseButton Button, Qt::KeyboardModifiers Shift);
   // A click in the special info hides it.
   void HideSpecialInfo();

@@ -3,13 +3,16 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <algorithm>
 #include <cmath>
 
 namespace zo {
@@ -17,6 +20,31 @@ namespace zo {
 namespace {
 
 constexpr const char* DesignSizeProperty = "zoDesignPixelSize";
+constexpr const char* DesignBoldProperty = "zoDesignBold";
+constexpr const char* DesignGeometryProperty = "zoDesignGeometry";
+constexpr const char* DesignScaleProperty = "zoDesignScale";
+
+int Round(double X) {
+  return static_cast<int>(std::lround(X));
+}
+
+// Edges are scaled, not sizes: controls that meet in the design still meet.
+QRect ScaledRect(const QRect& Design, double Factor) {
+  const int left = Round(Design.x() * Factor), top = Round(Design.y() * Factor);
+  const int right = Round((Design.x() + Design.width()) * Factor);
+  const int bottom = Round((Design.y() + Design.height()) * Factor);
+  return {left, top, right - left, bottom - top};
+}
+
+// A control of the design below `Root`, placed by the design rather than by a layout or by the
+// compound control it belongs to.
+bool IsDesignControl(const QWidget* W, const QWidget* Root) {
+  if (W->isWindow() || W->window() != Root->window()) return false;
+  const QString name = W->objectName();
+  if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) return false;
+  const QWidget* parent = W->parentWidget();
+  return !(parent && parent->layout() && parent->layout()->indexOf(W) >= 0);
+}
 
 // A caption as it is drawn: without its access-key marks and the blanks at its ends.
 QString Shown(const QString& Text) {
@@ -90,10 +118,12 @@ bool GroupFits(const QGroupBox* G) {
 
 void SetDesignFont(QWidget* W, int PixelSize, bool Bold) {
   W->setProperty(DesignSizeProperty, PixelSize);
-  QFont f;  // only what is set here overrides the window's font
-  f.setPixelSize(PixelSize);
-  if (Bold) f.setBold(true);
-  W->setFont(f);
+  W->setProperty(DesignBoldProperty, Bold);
+}
+
+int DesignFontSize(const QWidget* W) {
+  const int size = W->property(DesignSizeProperty).toInt();
+  return size > 0 ? size : DesignFontPixels;
 }
 
 bool TextFits(const QWidget* W) {
@@ -118,24 +148,66 @@ std::vector<QWidget*> WidgetsWithClippedText(QWidget* Root, bool VisibleOnly) {
   return clipped;
 }
 
-int FitWindowFont(QWidget* Window, int DesignPixelSize, int Smallest) {
-  const QList<QWidget*> all = Window->findChildren<QWidget*>();
-  int size = DesignPixelSize;
-  for (; size >= Smallest; --size) {
-    QFont f = Window->font();
-    f.setPixelSize(size);
-    Window->setFont(f);
-    for (QWidget* w : all) {
-      const int design = w->property(DesignSizeProperty).toInt();
-      if (design <= 0) continue;
-      QFont own = w->font();
-      own.setPixelSize(
-          std::max(1, static_cast<int>(std::lround(design * size / double(DesignPixelSize)))));
-      w->setFont(own);
-    }
-    if (WidgetsWithClippedText(Window, false).empty()) break;
+double FontScale(const QFont& Font) {
+  const QFontMetricsF metrics(Font);
+  const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const double width = metrics.horizontalAdvance(letters) / letters.size();
+  return std::max(width / DesignCharWidth, metrics.height() / DesignCharHeight);
+}
+
+double ScaleToFont(QWidget* Root, const std::function<void(double)>& AfterScaling) {
+  std::vector<QWidget*> placed;
+  for (QWidget* w : Root->findChildren<QWidget*>())
+    if (IsDesignControl(w, Root)) placed.push_back(w);
+  for (QWidget* w : placed)
+    if (!w->property(DesignGeometryProperty).isValid())
+      w->setProperty(DesignGeometryProperty, w->geometry());
+  if (!Root->property(DesignGeometryProperty).isValid())
+    Root->setProperty(DesignGeometryProperty, QRect(QPoint(0, 0), Root->size()));
+  const bool fixed = Root->minimumSize() == Root->maximumSize();
+
+  const QFont base = Root->font();
+  for (QWidget* w : placed) {
+    const int design = w->property(DesignSizeProperty).toInt();
+    if (design <= 0) continue;
+    QFont own = w->font();
+    if (base.pointSizeF() > 0)
+      own.setPointSizeF(base.pointSizeF() * design / DesignFontPixels);
+    else
+      own.setPixelSize(std::max(
+          1, static_cast<int>(std::lround(base.pixelSize() * design / double(DesignFontPixels)))));
+    own.setBold(w->property(DesignBoldProperty).toBool());
+    w->setFont(own);
   }
-  return std::max(size, Smallest);
+
+  // Fonts differ in shape: the factor grows in small steps while a text does not fit, up to
+  // twice what the font's metrics ask (a text that fits at no factor stays clipped).
+  const double least = FontScale(base);
+  double factor = least;
+  for (;;) {
+    const QRect size = Root->property(DesignGeometryProperty).toRect();
+    const QSize scaled(Round(size.width() * factor), Round(size.height() * factor));
+    if (fixed)
+      Root->setFixedSize(scaled);
+    else
+      Root->resize(scaled);
+    for (QWidget* w : placed)
+      w->setGeometry(ScaledRect(w->property(DesignGeometryProperty).toRect(), factor));
+    Root->window()->setProperty(DesignScaleProperty, factor);
+    if (AfterScaling) AfterScaling(factor);
+    if (factor >= 2 * least || WidgetsWithClippedText(Root, false).empty()) break;
+    factor *= 1.02;
+  }
+  return factor;
+}
+
+double DesignScale(const QWidget* W) {
+  const QVariant factor = W->window()->property(DesignScaleProperty);
+  return factor.isValid() ? factor.toDouble() : 1.0;
+}
+
+int Scaled(const QWidget* W, int DesignPixels) {
+  return Round(DesignPixels * DesignScale(W));
 }
 
 }  // namespace zo

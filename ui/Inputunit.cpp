@@ -68,9 +68,6 @@ TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
   setObjectName(QStringLiteral("InputForm"));
   setModal(true);
   setFixedSize(331, 234);
-  QFont f = font();
-  f.setPixelSize(11);
-  setFont(f);
 
   NewValueEdit = new QLineEdit(this);
   NewValueEdit->setObjectName(QStringLiteral("NewValueEdit"));
@@ -103,7 +100,7 @@ TInputForm::TInputForm(QWidget* MainWindow) : QDialog(MainWindow) {
   for (QLabel* value : {DefaultLabel, MinimumValueLabel, MaximumValueLabel, StepSizeLabel})
     value->setText(QStringLiteral("888.88"));
   UnitLabel1->setText(QStringLiteral("Days"));
-  FitWindowFont(this, 11);
+  ScaleToFont(this);
   for (QLabel* label :
        {DefaultLabel, MinimumValueLabel, MaximumValueLabel, StepSizeLabel, UnitLabel1})
     label->clear();

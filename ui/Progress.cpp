@@ -19,9 +19,6 @@ TProgressForm::TProgressForm(QWidget* MainWindow)
   setWindowTitle(QStringLiteral("ProgressForm"));
   setModal(false);
   setFixedSize(232, 108);
-  QFont f = font();
-  f.setPixelSize(11);
-  setFont(f);
   ProgressInfo = new QLabel(QStringLiteral("ProgressInfo"), this);
   ProgressInfo->setObjectName(QStringLiteral("ProgressInfo"));
   ProgressInfo->setGeometry(40, 16, 180, 32);
@@ -33,7 +30,7 @@ TProgressForm::TProgressForm(QWidget* MainWindow)
   ProgressBar->setTextVisible(false);
   // Fitted to the longest text it shows.
   ProgressInfo->setText(QStringLiteral("Please wait, erasing"));
-  FitWindowFont(this, 11);
+  ScaleToFont(this);
   ProgressInfo->setText(QStringLiteral("ProgressInfo"));
   ProgressForm = this;
 }

@@ -50,14 +50,23 @@ TModalResult TQtUiServices::MessageDlg(const std::string& Msg, TMsgDlgType DlgTy
   QAbstractButton* yes = (Buttons & mbYes) ? box.addButton(QMessageBox::Yes) : nullptr;
   QAbstractButton* no = (Buttons & mbNo) ? box.addButton(QMessageBox::No) : nullptr;
   QAbstractButton* ok = (Buttons & mbOK) ? box.addButton(QMessageBox::Ok) : nullptr;
+  QAbstractButton* send = (Buttons & mbSend)
+                              ? box.addButton(QStringLiteral("&Send"), QMessageBox::AcceptRole)
+                              : nullptr;
+  QAbstractButton* discard = (Buttons & mbDiscard) ? box.addButton(QStringLiteral("&Discard"),
+                                                                   QMessageBox::DestructiveRole)
+                                                   : nullptr;
   QAbstractButton* cancel = (Buttons & mbCancel) ? box.addButton(QMessageBox::Cancel) : nullptr;
-  if (!yes && !no && !ok && !cancel) ok = box.addButton(QMessageBox::Ok);
+  if (!yes && !no && !ok && !cancel && !send && !discard) ok = box.addButton(QMessageBox::Ok);
+  if (send) box.setDefaultButton(static_cast<QPushButton*>(send));
   box.exec();
   QAbstractButton* pressed = box.clickedButton();
   if (pressed && pressed == yes) return TModalResult::mrYes;
   if (pressed && pressed == ok) return TModalResult::mrOk;
   if (pressed && pressed == no) return TModalResult::mrNo;
   if (pressed && pressed == cancel) return TModalResult::mrCancel;
+  if (pressed && pressed == send) return TModalResult::mrSend;
+  if (pressed && pressed == discard) return TModalResult::mrDiscard;
   // Closed with Escape or the title bar.
   if (cancel) return TModalResult::mrCancel;
   if (no) return TModalResult::mrNo;
@@ -106,6 +115,7 @@ bool TQtUiServices::SaveSettingsFileDialog(std::string& FileName) {
   dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
   dialog.setOption(QFileDialog::ReadOnly, false);
   dialog.setSizeGripEnabled(true);
+  if (!FileName.empty()) dialog.selectFile(ToQt(FileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   FileName = FromQt(dialog.selectedFiles().front());
   return true;

@@ -21,8 +21,8 @@ class TQtUiServices final : public UiServices {
   explicit TQtUiServices(QWidget* Parent = nullptr);
   void SetParentWindow(QWidget* Parent) { parent_ = Parent; }
 
-  // Error, Warning, Information or Confirm box with the given buttons; closing it otherwise
-  // gives Cancel or No (whichever it has), else OK.
+  // Error, Warning, Information or Confirm box with the given buttons (Send, when given, is the
+  // default); closing it otherwise gives Cancel or No (whichever it has), else OK.
   TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType,
                           TMsgDlgButtons Buttons) override;
   bool InputQuery(const std::string& Caption, const std::string& Prompt,
@@ -32,8 +32,8 @@ class TQtUiServices final : public UiServices {
                     int Max) override;
   void SetProgressInfo(const std::string& Info) override;
   void SetProgressPosition(int Position) override;
-  // Filters "ZO setting files (*.zsf)" and "All files (*.*)"; the save dialog adds ".zsf" to a
-  // name without extension and asks before overwriting.
+  // Filters "ZO setting files (*.zsf)" and "All files (*.*)"; the save dialog starts with the
+  // suggested name, adds ".zsf" to a name without extension and asks before overwriting.
   bool OpenSettingsFileDialog(std::string& FileName) override;
   bool SaveSettingsFileDialog(std::string& FileName) override;
 

@@ -1,6 +1,7 @@
 #include "ui/StatusLine.h"
 
 #include <QBoxLayout>
+#include <QFileInfo>
 #include <QFrame>
 #include <QTime>
 
@@ -33,8 +34,8 @@ QFrame* NewSeparator(QWidget* Parent) {
 
 // ---------------------------------------------------------------------------------------------
 
-TStatusField::TStatusField(QWidget* Parent) : QLabel(Parent) {
-  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+TStatusField::TStatusField(QWidget* Parent, bool Elidable) : QLabel(Parent), elidable_(Elidable) {
+  setSizePolicy(Elidable ? QSizePolicy::Preferred : QSizePolicy::Minimum, QSizePolicy::Fixed);
   setTextFormat(Qt::PlainText);
 }
 
@@ -53,6 +54,7 @@ QSize TStatusField::sizeHint() const {
 }
 
 QSize TStatusField::minimumSizeHint() const {
+  if (!elidable_) return sizeHint();
   const QMargins m = contentsMargins();
   return {fontMetrics().horizontalAdvance(QString(3, QLatin1Char('W'))) + m.left() + m.right(),
           QLabel::minimumSizeHint().height()};
@@ -86,16 +88,17 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   auto* bottom = new QHBoxLayout;
   rows->addLayout(top);
   rows->addLayout(bottom);
-  auto field = [this](const char* Name) {
-    auto* f = new TStatusField(this);
+  auto field = [this](const char* Name, bool Elidable = true) {
+    auto* f = new TStatusField(this, Elidable);
     f->setObjectName(QString::fromLatin1(Name));
     return f;
   };
+  // A long device path gives way; the adapter and the device are always read whole.
   PortField = field("StatusPortField");
-  AdapterField = field("StatusAdapterField");
-  DeviceField = field("StatusDeviceField");
+  AdapterField = field("StatusAdapterField", false);
+  DeviceField = field("StatusDeviceField", false);
   OperationField = field("StatusOperationField");
-  UnsentField = field("StatusUnsentField");
+  UnsentField = field("StatusUnsentField", false);
   UnsentField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   // First row: port | adapter | device, then free room. Second row: the last operation, the
@@ -117,14 +120,24 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   Refresh();
 }
 
-void TStatusLine::PortChosen(int Port) {
+void TStatusLine::PortOpening(int Port) {
   port_ = Port;
+  opening_ = true;
   firmware_driver_ = nullptr;  // a new detection: the log's entry is read again
+  OperationField->SetFullText(QString());
   Refresh();
 }
 
-void TStatusLine::Finished(TOperation Operation, bool Ok) {
+void TStatusLine::PortChosen(int Port) {
+  port_ = Port;
+  opening_ = false;
+  firmware_driver_ = nullptr;
+  Refresh();
+}
+
+void TStatusLine::Finished(TOperation Operation, bool Ok, const QString& File) {
   const QString at = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+  const QString name = QFileInfo(File).fileName();
   QString text;
   switch (Operation) {
     case TOperation::Read:
@@ -136,10 +149,12 @@ void TStatusLine::Finished(TOperation Operation, bool Ok) {
       if (Ok) unsent_.Baseline();
       break;
     case TOperation::Load:
-      text = Ok ? QStringLiteral("Settings loaded at ") + at : QStringLiteral("Loading failed");
+      text = Ok ? QStringLiteral("Settings loaded from %1 at %2").arg(name, at)
+                : QStringLiteral("Loading %1 failed").arg(name);
       break;
     case TOperation::Save:
-      text = Ok ? QStringLiteral("Settings saved at ") + at : QStringLiteral("Saving failed");
+      text = Ok ? QStringLiteral("Settings saved to %1 at %2").arg(name, at)
+                : QStringLiteral("Saving %1 failed").arg(name);
       break;
     case TOperation::Defaults:
       text = QStringLiteral("Defaults set at ") + at;
@@ -159,6 +174,7 @@ void TStatusLine::Finished(TOperation Operation, bool Ok) {
 QString TStatusLine::AdapterText() {
   TBusThread* bus = form_.BusThread();
   TBusDriver* driver = bus ? bus->Driver() : nullptr;
+  if (opening_) return QStringLiteral("Detecting adapter");
   if (driver == nullptr) return QStringLiteral("No adapter");
   if (dynamic_cast<TDL1Driver*>(driver) != nullptr) return QStringLiteral("DL1");
   auto* dl2 = dynamic_cast<TDL2Driver*>(driver);
@@ -189,7 +205,7 @@ QString TStatusLine::DeviceText() const {
   TBusThread* bus = form_.BusThread();
   if (bus && bus->OverruledVersion() >= 0 && bus->OverruledVersion() == version)
     text += QStringLiteral(" (overruled)");
-  else if (version > 0 && CurrentVersion == nullptr)
+  else if (version > 0 && version == form_.UnsupportedVersion())
     text += QStringLiteral(" (not supported)");
   return text;
 }

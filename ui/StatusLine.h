@@ -23,10 +23,11 @@ class TForm1;
 class TUnsentChanges;
 
 // A label that shows as much of its text as fits, with "..." for the rest and the whole text as
-// its tool tip, so that a long device path never runs into the field beside it.
+// its tool tip, so that a long device path never runs into the field beside it. A field that must
+// be read whole (`Elidable` false) never gets narrower than its text.
 class TStatusField final : public QLabel {
  public:
-  explicit TStatusField(QWidget* Parent);
+  explicit TStatusField(QWidget* Parent, bool Elidable = true);
   // The whole text (what the user should read); text() is what is shown.
   void SetFullText(const QString& Text);
   const QString& FullText() const { return full_; }
@@ -39,6 +40,7 @@ class TStatusField final : public QLabel {
  private:
   void Elide();
   QString full_;
+  bool elidable_;
 };
 
 class TStatusLine final : public QWidget {
@@ -48,12 +50,16 @@ class TStatusLine final : public QWidget {
 
   TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent);
 
+  // ComClick opens `Port` now: the line names it, and no adapter, device or operation of the
+  // previous port, while detection, a firmware question or an update run.
+  void PortOpening(int Port);
   // The port ComClick opened, 0 when it opened none.
   void PortChosen(int Port);
-  // An operation ended: shows its result with the time. A read (also a failed one: the window
-  // now shows what came back), a successful send and the overruled version's defaults are what
-  // the device holds from now on, so the unsent changes are counted from them.
-  void Finished(TOperation Operation, bool Ok);
+  // An operation ended: shows its result with the time, and the name of the file `File` a load or
+  // save used. A read (also a failed one: the window now shows what came back), a successful
+  // send and the overruled version's defaults are what the device holds from now on, so the
+  // unsent changes are counted from them.
+  void Finished(TOperation Operation, bool Ok, const QString& File = {});
   // Looks up the adapter and the device and shows every field anew.
   void Refresh();
 
@@ -71,6 +77,7 @@ class TStatusLine final : public QWidget {
   TUnsentChanges& unsent_;
   QTimer* timer_;
   int port_ = 0;
+  bool opening_ = false;
   // The firmware version read from the text log for the current driver (which it cannot tell).
   const void* firmware_driver_ = nullptr;
   std::int32_t firmware_ = -1;

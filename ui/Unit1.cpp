@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStatusBar>
+#include <QTime>
+#include <cmath>
 
 #include "adapter/TextTool.h"
 #include "adapter/Textlogger.h"
@@ -20,6 +22,8 @@
 #include "settings/SettingsFile.h"
 #include "threads/UiServices.h"
 #include "ui/AbtForm.h"
+#include "ui/CompareDialog.h"
+#include "ui/FileNames.h"
 #include "ui/Fitting.h"
 #include "ui/Inputunit.h"
 #include "ui/LiveChart.h"
@@ -38,12 +42,9 @@ constexpr const char* NoValueText = "- - -";
 constexpr int ClientWidth = 632;
 constexpr int ClientHeight = 434;
 
-// The window's font: the desktop's default family at the size the design uses.
-QFont WindowFont(const QWidget* W) {
-  QFont f = W->font();
-  f.setPixelSize(11);
-  return f;
-}
+// The two texts of UserActionLabel: its room is the longer one's.
+const char* const SelectPortText = "Please select a communications port";
+const char* const ConnectText = "Connect cable and switch on device";
 
 // The height of a row with an edit: a label of the row has it too, its text centred on the
 // row, so that caption, value and unit line up.
@@ -177,23 +178,20 @@ TForm1::TForm1(const QStringList& Parameters, QWidget* Parent) : QMainWindow(Par
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFont(WindowFont(this));
 
-  ClientArea = new QWidget(this);
+  ClientArea = new QWidget;
   ClientArea->setObjectName(QStringLiteral("ClientArea"));
   ClientArea->setFixedSize(ClientWidth, ClientHeight);
-  setCentralWidget(ClientArea);
+  ScreenFitArea = new TScreenFitArea(ClientArea, this);
+  setCentralWidget(ScreenFitArea);
 
-  UserActionLabel = new QLabel(QStringLiteral("Please select a communications port"), ClientArea);
+  UserActionLabel = new QLabel(QString::fromLatin1(SelectPortText), ClientArea);
   UserActionLabel->setObjectName(QStringLiteral("UserActionLabel"));
-  QFont big = font();
-  big.setPixelSize(30);
-  big.setStretch(QFont::SemiCondensed);
-  UserActionLabel->setFont(big);
+  QFont narrow = UserActionLabel->font();
+  narrow.setStretch(QFont::SemiCondensed);
+  UserActionLabel->setFont(narrow);
+  SetDesignFont(UserActionLabel, 30);
   UserActionLabel->setGeometry(88, 128, 401, 35);
-  UserActionLabel->setMinimumWidth(401);
-  UserActionLabel->adjustSize();
-  UserActionLabel->resize(std::max(401, UserActionLabel->width()), 35);
 
   Image2 = new TDecoration(ClientArea);
   Image2->setObjectName(QStringLiteral("Image2"));
@@ -220,10 +218,7 @@ TForm1::TForm1(const QStringList& Parameters, QWidget* Parent) : QMainWindow(Par
   CreateMenus();
   CreatePanel();
   ConnectHandlers();
-  FitWindowFont(this, WindowFont(this).pixelSize());
-  // The caption check box sizes itself to its text, at the size just chosen.
-  EnableChargerCheckBox->adjustSize();
-  EnableChargerCheckBox->move(24, 202 - EnableChargerCheckBox->height() / 2 + 2);
+  ScaleToFont(ClientArea, [this](double) { FitSelfSizedControls(); });
 
   auto* bar = new QStatusBar(this);
   bar->setSizeGripEnabled(false);
@@ -294,6 +289,7 @@ void TForm1::CreateMenus() {
   Special1->menuAction()->setObjectName(QStringLiteral("Special1"));
   Overrulesoftwareversion1 = NewItem(Special1, "Overrulesoftwareversion1", "&Overrule target");
   Livechart1 = NewItem(Special1, "Livechart1", "Live &chart...");
+  Comparewithdevice1 = NewItem(Special1, "Comparewithdevice1", "Compare with &device...");
 
   About1 = bar->addAction(QStringLiteral("&About"));
   About1->setObjectName(QStringLiteral("About1"));
@@ -309,7 +305,6 @@ void TForm1::CreatePanel() {
   NrOfSlavesLabel = NewLabel(P, "NrOfSlavesLabel", "&Number of slaves", 272, 4, 92, 18);
   NrOfSlavesComboBox = NewCombo(P, "NrOfSlavesComboBox", {"0", "1", "2", "3", "4"}, 368, 0, 34);
   NrOfSlavesComboBox->setMinimumContentsLength(1);
-  NrOfSlavesComboBox->resize(std::max(34, NrOfSlavesComboBox->sizeHint().width()), 21);
   NrOfSlavesLabel->setBuddy(NrOfSlavesComboBox);
 
   InverterGroupBox = new QGroupBox(QStringLiteral("&Inverter"), P);
@@ -506,13 +501,27 @@ void TForm1::CreateChargerGroup() {
   ChargeCurvePaintBox->setGeometry(4, 4, 413, 165);
   ChargeCurvePaintBox->OnPaint = [this](QPainter& Canvas) { PaintChargeCurve(Canvas); };
 
-  // Lies on the top edge of the charger group and serves as its caption.
+  // Lies on the top edge of the charger group and serves as its caption (sized to its text by
+  // FitSelfSizedControls).
   EnableChargerCheckBox =
       NewCheckBox(MasterPanel, "EnableChargerCheckBox", "Enable &charger", 24, 202, 0, 0, true);
-  EnableChargerCheckBox->adjustSize();
   EnableChargerCheckBox->setAutoFillBackground(true);
-  EnableChargerCheckBox->move(24, 202 - EnableChargerCheckBox->height() / 2 + 2);
   EnableChargerCheckBox->raise();
+}
+
+void TForm1::FitSelfSizedControls() {
+  // The heading takes the room of its longer text, as far as the client area reaches.
+  const QFontMetrics heading = UserActionLabel->fontMetrics();
+  const int text = std::max(heading.horizontalAdvance(QString::fromLatin1(SelectPortText)),
+                            heading.horizontalAdvance(QString::fromLatin1(ConnectText)));
+  UserActionLabel->resize(
+      std::min(std::max(Scaled(this, 401), text + 4), ClientArea->width() - UserActionLabel->x()),
+      UserActionLabel->height());
+  NrOfSlavesComboBox->resize(std::max(Scaled(this, 34), NrOfSlavesComboBox->sizeHint().width()),
+                             NrOfSlavesComboBox->height());
+  EnableChargerCheckBox->adjustSize();
+  EnableChargerCheckBox->move(Scaled(this, 24),
+                              Scaled(this, 202) - EnableChargerCheckBox->height() / 2 + 2);
 }
 
 void TForm1::ConnectHandlers() {
@@ -542,6 +551,8 @@ void TForm1::ConnectHandlers() {
   connect(Overrulesoftwareversion1, &QAction::triggered, this,
           [this] { Overrulesoftwareversion1Click(); });
   connect(Livechart1, &QAction::triggered, this, [this] { Livechart1Click(); });
+  connect(Comparewithdevice1, &QAction::triggered, this,
+          [this] { Comparewithdevice1Click(Comparewithdevice1); });
   Panel1->installEventFilter(this);  // a double-click on the status panel opens the live chart
   connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 
@@ -638,7 +649,11 @@ void TForm1::CleanUp() {
 }
 
 void TForm1::closeEvent(QCloseEvent* Event) {
-  if (!UnsentChanges->ConfirmDiscard()) {
+  const TUnsentChanges::TDecision decision = UnsentChanges->AskBeforeDiscard(CanSend());
+  // Sending needs the bus, which an action borrows: the window closes once they are sent.
+  if (decision == TUnsentChanges::TDecision::Send)
+    QTimer::singleShot(0, this, [this] { SendAndClose(this); });
+  if (decision != TUnsentChanges::TDecision::Proceed) {
     Event->ignore();
     return;
   }
@@ -731,6 +746,10 @@ void TForm1::SetPanelActive(bool Active) {
   for (QAction* item : {File1->menuAction(), Exit1, Port1->menuAction(), Com11, Com21, Com31, Com41,
                         ComOther1, About1, Special1->menuAction(), Overrulesoftwareversion1})
     item->setEnabled(true);
+  // The menus themselves too: a menu re-enabled with its window (the progress dialog disables the
+  // window while a DL2 is programmed) would otherwise offer "Target" with no target shown.
+  for (QMenu* menu : {File1, Port1, Target1, Defaults1, Special1})
+    menu->setEnabled(menu->menuAction()->isEnabled());
   if (Active) GetSettingsButton->setFocus();
 }
 
@@ -802,12 +821,21 @@ void TForm1::OtherComClick(QObject*) {
 
 void TForm1::ComClick(QObject* Sender) {
   if (!AcquireBus(Sender, &TForm1::ComClick)) return;
-  if (!UnsentChanges->ConfirmDiscard()) return;
+  if (!ChangesSettled()) return;
   BusThread_->ResetVersion();
+  // Whatever the port reaches is a new target, also a device of the version just shown (the same
+  // port again, or identical units on two adapters): nothing of the previous device stays shown,
+  // and the timer sees its version as a change and has it read.
+  TargetVersion_ = -1;
+  ForgetTarget();
+  SetCaptionFromTarget();
   ComOther1->setText(QStringLiteral("&Other"));
   auto* item = qobject_cast<QAction*>(Sender);
   if (item && item != ComOther1 && item->data().toInt() >= 1) ComOther1->setData(item->data());
   const int port = ComOther1->data().toInt();
+  // Detection, a firmware question and an update run inside OpenPort: the status line names
+  // this port meanwhile.
+  StatusLine->PortOpening(port);
   const bool opened =
       port >= 1 && port <= 255 && BusThread_->OpenPort(static_cast<std::uint8_t>(port));
   if (opened) {
@@ -850,9 +878,26 @@ void TForm1::SetCaptionFromTarget() {
     setWindowTitle(QStringLiteral("ZO configure (") + DeviceTypeLabel->text() + ')');
 }
 
+void TForm1::ForgetTarget() {
+  SetPanelActive(false);
+  // No version selected: the bus thread reads no monitor value with addresses the window has not
+  // chosen for the device it shows.
+  SelectVersion(-1);
+  UnsupportedVersion_ = -1;
+  LiveHistory_->DeviceChanged("", Now());
+}
+
+std::string TForm1::TargetName() const {
+  std::string name = FromQt(DeviceTypeLabel->text()) + " (" + std::to_string(TargetVersion_);
+  if (BusThread_->OverruledVersion() == TargetVersion_) name += ", overruled";
+  name += ")";
+  if (checked_port_) name += " on COM" + std::to_string(ComOther1->data().toInt());
+  return name;
+}
+
 void TForm1::TargetChanged(QObject* Sender) {
   if (!AcquireBus(Sender, &TForm1::TargetChanged)) return;
-  SetPanelActive(false);
+  ForgetTarget();
   repaint();
   if (TargetVersion_ > 0) {
     if (SelectVersion(TargetVersion_)) {
@@ -868,6 +913,7 @@ void TForm1::TargetChanged(QObject* Sender) {
         AdaptToTarget();
         ShowBusyMessage("");
         if (!ok) {
+          SelectVersion(-1);
           ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
           TargetVersion_ = -1;
         }
@@ -878,12 +924,14 @@ void TForm1::TargetChanged(QObject* Sender) {
       if (ok) {
         ShowSettings();
         SetPanelActive(true);
+        LiveHistory_->DeviceChanged(TargetName(), Now());
       }
       StatusLine->Finished(BusThread_->OverruledVersion() == -1
                                ? TStatusLine::TOperation::Read
                                : TStatusLine::TOperation::OverruleDefaults,
                            ok);
     } else {
+      UnsupportedVersion_ = TargetVersion_;
       ShowMessageBox("Software version: " + std::to_string(TargetVersion_) + " is not supported!",
                      TMsgDlgType::mtError);
       if (BusThread_->OverruledVersion() != -1) BusThread_->SetOverruledVersion(-1);
@@ -1027,7 +1075,7 @@ void TForm1::Getsettings1Click(QObject* Sender) {
     StatusLine->Finished(TStatusLine::TOperation::Read, false);
     return;
   }
-  if (!UnsentChanges->ConfirmDiscard()) return;
+  if (!ChangesSettled()) return;
   ShowBusyMessage("Retrieving data!");
   const bool ok = ReadSettings(driver);
   ShowSettings();
@@ -1042,12 +1090,47 @@ void TForm1::Sendsettings1Click(QObject* Sender) {
     return;
   }
   if (!AcquireBus(Sender, &TForm1::Sendsettings1Click)) return;
+  SendChanges();
+}
+
+bool TForm1::SendChanges() {
   ShowBusyMessage("Sending data!");
   const bool ok = WriteSettings(BusThread_->Driver());
   ShowBusyMessage("");
   StatusLine->Finished(TStatusLine::TOperation::Send, ok);
   // A failed send must not look like a success.
   if (!ok) ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
+  return ok;
+}
+
+bool TForm1::CanSend() const {
+  return PanelActive_ && BusThread_ && BusThread_->OverruledVersion() <= 0 &&
+         BusThread_->Driver() != nullptr;
+}
+
+bool TForm1::ChangesSettled() {
+  switch (UnsentChanges->AskBeforeDiscard(CanSend())) {
+    case TUnsentChanges::TDecision::Proceed:
+      return true;
+    case TUnsentChanges::TDecision::Send:
+      return SendBeforeLeaving();
+    case TUnsentChanges::TDecision::Keep:
+      break;
+  }
+  return false;
+}
+
+bool TForm1::SendBeforeLeaving() {
+  if (!SendChanges()) return false;
+  // The settings go out without replies, and the adapter may drop what it still holds when the
+  // port closes: a request answered after them shows that the device has taken them.
+  ReadSoftwareVersion(*BusThread_->Driver());
+  return true;
+}
+
+void TForm1::SendAndClose(QObject* Sender) {
+  if (!AcquireBus(Sender, &TForm1::SendAndClose)) return;
+  if (SendBeforeLeaving()) DoMyClose(Sender);
 }
 
 void TForm1::Getsoftwareversion1Click() {
@@ -1188,8 +1271,36 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TForm1::PaintChargeCurve(QPainter& Canvas) {
-  zo::PaintChargeCurve(Canvas, ChargeCurvePaintBox->width(), ChargeCurvePaintBox->height(),
+  // The curve is drawn in the design's pixels, scaled with the window.
+  const double factor = DesignScale(this);
+  Canvas.scale(factor, factor);
+  zo::PaintChargeCurve(Canvas, static_cast<int>(std::lround(ChargeCurvePaintBox->width() / factor)),
+                       static_cast<int>(std::lround(ChargeCurvePaintBox->height() / factor)),
                        ChargeCharacteristicComboBox->currentIndex(), CurveHasStorageStage());
+}
+
+void TForm1::Comparewithdevice1Click(QObject* Sender) {
+  if (!AcquireBus(Sender, &TForm1::Comparewithdevice1Click)) return;
+  // The device found now is not (yet) the one the window shows: the window takes it up at the
+  // next tick of its timer, and a comparison would read it with another version's addresses.
+  if (BusThread_->EffectiveVersion() != TargetVersion_ || !PanelActive_) return;
+  TSettingsDiff diff;
+  ShowBusyMessage("Retrieving data!");
+  const bool read = CompareWithDevice(BusThread_->Driver(), diff);
+  ShowBusyMessage("");
+  if (!read) {
+    ShowMessageBox("Error during communication!", TMsgDlgType::mtError);
+    return;
+  }
+  // One comparison at a time: a new one replaces the last.
+  if (CompareDialog_) CompareDialog_->close();
+  CompareDialog_ =
+      new TCompareDialog(diff, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), this);
+  CompareDialog_->show();
+}
+
+TCompareDialog* TForm1::CompareDialog() const {
+  return CompareDialog_.data();
 }
 
 TLiveChartForm* TForm1::LiveChart() const {
@@ -1242,16 +1353,18 @@ void TForm1::Loadsettings1Click() {
       ShowMessageBox(text, TMsgDlgType::mtInformation);
   }
   ShowSettings();
-  StatusLine->Finished(TStatusLine::TOperation::Load, message.empty() || message[0] != 'E');
+  StatusLine->Finished(TStatusLine::TOperation::Load, message.empty() || message[0] != 'E',
+                       ToQt(file_name));
 }
 
 void TForm1::Savesettings1Click() {
-  std::string file_name;
+  std::string file_name =
+      FromQt(SuggestedSettingsFileName(DeviceTypeLabel->text(), QDate::currentDate()));
   if (!Ui().SaveSettingsFileDialog(file_name)) return;
   std::string message;
   SaveSettingsFile(file_name, message);
   if (!message.empty()) ShowMessageBox(message, TMsgDlgType::mtError);
-  StatusLine->Finished(TStatusLine::TOperation::Save, message.empty());
+  StatusLine->Finished(TStatusLine::TOperation::Save, message.empty(), ToQt(file_name));
 }
 
 void TForm1::Overrulesoftwareversion1Click() {

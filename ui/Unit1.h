@@ -32,6 +32,7 @@
 #include "connection/LiveHistory.h"
 #include "settings/Settings.h"
 #include "ui/Decoration.h"
+#include "ui/Showing.h"
 
 class QPainter;
 
@@ -41,6 +42,7 @@ class TBusThread;
 class TStatusLine;
 class TUnsentChanges;
 class TLiveChartForm;
+class TCompareDialog;
 
 // A status value label: the bus thread's monitor values are written into it on the main thread.
 class TStatusValueLabel final : public QLabel, public TValueLabel {
@@ -109,6 +111,19 @@ class TForm1 final : public QMainWindow {
   void Getsettings1Click(QObject* Sender = nullptr);
   void Sendsettings1Click(QObject* Sender = nullptr);
   void Getsoftwareversion1Click();
+  // With the bus acquired: sends the settings as "&Send settings" does; false (after the error
+  // box) when that failed.
+  bool SendChanges();
+  // True when the settings shown could be sent now: a target shown, not overruled, an adapter.
+  bool CanSend() const;
+  // With the bus acquired, before unsent changes would be lost: asks, and sends them when the
+  // user chooses "Send". True when the caller may go on (nothing unsent, discarded, or sent).
+  bool ChangesSettled();
+  // With the bus acquired, before the port closes: SendChanges, then waits until the device has
+  // taken the settings.
+  bool SendBeforeLeaving();
+  // Sends the unsent changes, then closes the window ("Send" when closing).
+  void SendAndClose(QObject* Sender = nullptr);
 
   void FrequencyClick();
   void NrOfSlavesComboBoxChange();
@@ -139,6 +154,9 @@ class TForm1 final : public QMainWindow {
   void Overrulesoftwareversion1Click();
   // Opens (or raises) the live chart; the status panel's double-click does the same.
   void Livechart1Click();
+  // Reads the device's settings now and lists every one the window shows differently (nothing is
+  // sent, and the window keeps its values and unsent changes); an error box when it cannot read.
+  void Comparewithdevice1Click(QObject* Sender = nullptr);
 
   // --- State, for the program and its tests ---
   TBusThread* BusThread() const { return BusThread_; }
@@ -148,13 +166,20 @@ class TForm1 final : public QMainWindow {
   bool Closed() const { return closed_; }
   const std::string& FatalMessage() const { return FatalMessage_; }
   bool Updating() const { return Updating_; }
+  // The version TargetChanged found missing from the version table; -1 when none.
+  std::int32_t UnsupportedVersion() const { return UnsupportedVersion_; }
   QWidget* BusyMessage() const { return BusyMessage_.data(); }
   TLiveChartForm* LiveChart() const;
+  // The last comparison's window while it is open.
+  TCompareDialog* CompareDialog() const;
   // The live values over time, fed by the bus thread's polling.
   const std::shared_ptr<TLiveHistory>& LiveHistory() const { return LiveHistory_; }
 
   // --- Components (object names as the design names them) ---
+  // The design's client area, scaled to the font; it scrolls within ScreenFitArea when the screen
+  // is too small for it.
   QWidget* ClientArea;
+  TScreenFitArea* ScreenFitArea;
   QLabel* UserActionLabel;
   TDecoration* Image2;
   QFrame* MasterPanel;
@@ -188,6 +213,7 @@ class TForm1 final : public QMainWindow {
   QMenu* Special1;
   QAction* Overrulesoftwareversion1;
   QAction* Livechart1;
+  QAction* Comparewithdevice1;
   QAction* About1;
 
   QLabel* SystemFrequencyLabel;
@@ -286,6 +312,8 @@ class TForm1 final : public QMainWindow {
   void CreatePanel();
   void CreateChargerGroup();
   void CreateStatusPanel();
+  // The controls that size themselves to their text, after the design was scaled to the font.
+  void FitSelfSizedControls();
   void ConnectHandlers();
   void UpdatePortTips();
   // Shows the port radio items as the last ComClick left them (Qt checks a clicked item at once).
@@ -294,15 +322,21 @@ class TForm1 final : public QMainWindow {
   void IdleTick();
   std::vector<QAction*> AllMenuItems() const;
   void SetCaptionFromTarget();
+  // The window shows no target from now on (only while the bus is held).
+  void ForgetTarget();
+  // The shown target as the live values name it: "<device type> (<version>) on COM<n>".
+  std::string TargetName() const;
 
   TBusThread* BusThread_ = nullptr;
   std::shared_ptr<TLiveHistory> LiveHistory_ = std::make_shared<TLiveHistory>();
   QPointer<TLiveChartForm> LiveChart_;
+  QPointer<TCompareDialog> CompareDialog_;
   TAction PendingAction = nullptr;
   QPointer<QObject> PendingSender;
   std::string FatalMessage_;
   bool PanelActive_ = false;
   std::int32_t TargetVersion_ = -1;
+  std::int32_t UnsupportedVersion_ = -1;
   QPointer<QMessageBox> BusyMessage_;
   bool Updating_ = false;
 

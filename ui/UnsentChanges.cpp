@@ -152,10 +152,14 @@ void TUnsentChanges::Mark(QWidget* Control, bool On) {
   Control->resize(width, Control->height());
 }
 
-bool TUnsentChanges::ConfirmDiscard() {
-  if (!form_.PanelActive() || count_ == 0) return true;
-  return Ui().MessageDlg("Settings were changed but not sent to the device. Discard the changes?",
-                         TMsgDlgType::mtConfirmation, mbYes | mbNo) == TModalResult::mrYes;
+TUnsentChanges::TDecision TUnsentChanges::AskBeforeDiscard(bool CanSend) {
+  if (!form_.PanelActive() || count_ == 0) return TDecision::Proceed;
+  const TModalResult answer = Ui().MessageDlg(
+      "Settings were changed but not sent to the device. Discard the changes?",
+      TMsgDlgType::mtConfirmation, (CanSend ? unsigned{mbSend} : 0u) | mbDiscard | mbCancel);
+  if (answer == TModalResult::mrDiscard) return TDecision::Proceed;
+  if (CanSend && answer == TModalResult::mrSend) return TDecision::Send;
+  return TDecision::Keep;
 }
 
 }  // namespace zo

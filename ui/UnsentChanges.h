@@ -5,7 +5,7 @@
 // on every control whose setting or option differs from it is marked (bold text) until the next
 // read or send, whatever changed it: the value dialog, a click, defaults, a battery preset or a
 // loaded file. Choosing a port, "&Get settings" and closing the window ask before such changes
-// are thrown away. Main thread only.
+// are thrown away, offering to send them first. Main thread only.
 #pragma once
 
 #include <QObject>
@@ -33,9 +33,12 @@ class TUnsentChanges final : public QObject {
   // The number of controls (a group of radio buttons counts once) marked at the last Update.
   int Count() const { return count_; }
   bool Marked(const QWidget* Control) const;
-  // True when nothing would be lost: no target shown, no unsent change, or the user answered Yes
-  // to "Settings were changed but not sent to the device. Discard the changes?".
-  bool ConfirmDiscard();
+  // What to do before unsent changes would be lost.
+  enum class TDecision { Proceed, Send, Keep };
+  // Proceed when nothing would be lost (no target shown, no unsent change) or the user answered
+  // "Discard" to "Settings were changed but not sent to the device. Discard the changes?"; Send
+  // for "Send", which is offered only when `CanSend`; Keep for "Cancel".
+  TDecision AskBeforeDiscard(bool CanSend);
 
   std::function<void()> OnChange;
 

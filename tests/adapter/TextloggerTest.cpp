@@ -1,5 +1,7 @@
 #include "adapter/Textlogger.h"
 
+#include "adapter/AdapterLog.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -80,12 +82,44 @@ TEST_F(TextloggerTest, MessageLineThatLooksLikeASeparatorIsAnEntryBoundary) {
 TEST_F(TextloggerTest, NewLimitKeepsLinesUntilTheNextEntry) {
   SetLogSize(100);
   for (int i = 0; i < 5; ++i)
-    LogText("entry");
+    LogText("entry " + std::to_string(i));
   const int before = Lines(Log());
   SetLogSize(3);
   EXPECT_EQ(Lines(Log()), before);
   LogText("last");
   EXPECT_LE(Lines(Log()), 3);
+}
+
+// A detection repeated every cycle must not push everything else out of the log: the entry counts
+// the repeats on its last line, and readers of the log still see the line it was.
+TEST_F(TextloggerTest, ARepeatedMessageIsCountedInItsEntry) {
+  SetLogSize(16);
+  LogText("Port opened");
+  LogText("  DL2 detected\r    mode: ZOBus");
+  LogText("  Badly programmed DL2 detected");
+  LogText("  Badly programmed DL2 detected");
+  EXPECT_NE(Log().find("\r\n  Badly programmed DL2 detected (repeated once)\r\n"),
+            std::string::npos);
+  for (int i = 0; i < 39; ++i)
+    LogText("  Badly programmed DL2 detected");
+  std::string text = Log();
+  EXPECT_NE(text.find("Port opened"), std::string::npos);
+  EXPECT_EQ(Lines(text), 10);
+  EXPECT_NE(text.find("\r\n  Badly programmed DL2 detected (repeated 40 times)\r\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("Badly programmed DL2 detected\r\n"), std::string::npos);
+  EXPECT_EQ(AdapterFromLog(text).Kind, "badly programmed DL2");
+  EXPECT_EQ(WithoutRepeatCount("  mode: ZOBus (repeated 3 times)"), "  mode: ZOBus");
+  EXPECT_EQ(WithoutRepeatCount("(repeated often)"), "(repeated often)");
+
+  // Another message ends the count; the same one after it is an entry of its own again.
+  LogText("  DL2 detected\r    mode: ZOBus");
+  LogText("  DL2 detected\r    mode: ZOBus");
+  LogText("  Badly programmed DL2 detected");
+  text = Log();
+  EXPECT_NE(text.find("    mode: ZOBus (repeated once)\r\n\r\n_______  "), std::string::npos);
+  EXPECT_EQ(AdapterFromLog(text).Kind, "badly programmed DL2");
+  EXPECT_EQ(text.rfind("(repeated 40 times)"), text.find("(repeated 40 times)"));
 }
 
 TEST_F(TextloggerTest, CallsFromManyThreadsNeverBlockOrCorrupt) {

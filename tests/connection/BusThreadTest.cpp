@@ -252,6 +252,25 @@ TEST_F(BusThread, ASuccessfulMonitorReadResetsTheFailureCount) {
   EXPECT_EQ(rig.Device().FramesSeen(5), 1);  // never lost
 }
 
+// A target whose version the settings model does not hold (the window has not taken it yet:
+// another port's device was shown before) is polled with no address of the model's version,
+// which would read another quantity or plain memory; keep-alives still go out. Once its version
+// is selected the values are read.
+TEST_F(BusThread, ATargetIsPolledOnlyWithItsOwnVersionsAddresses) {
+  SimRig rig;  // a device of kVersion
+  rig.StartDL1();
+  StartThread(kUdcOnly);
+  EXPECT_TRUE(OpenPort(rig.Number()));
+  ASSERT_TRUE(WaitForVersion(kVersion));
+  ASSERT_TRUE(PumpUntil([&] { return rig.Device().FramesSeen(3) >= 3; }));
+  EXPECT_EQ(rig.Device().FramesSeen(7), 0);
+  EXPECT_TRUE(order_.empty());
+  ASSERT_TRUE(Pause());
+  SelectVersion(kVersion);
+  thread_->SetPauseRequested(false);
+  EXPECT_TRUE(PumpUntil([&] { return AllLabelsShown(); }));
+}
+
 // The pause is acknowledged between two transactions: the window then has the driver to itself.
 TEST_F(BusThread, ThePauseHandsTheDriverToTheWindowAndIsReleased) {
   SimRig rig;

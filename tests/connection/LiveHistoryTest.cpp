@@ -74,6 +74,38 @@ TEST(LiveHistory, KeepsADayAndDrawsALongSpanWithItsExtremesAndGaps) {
   EXPECT_EQ(idle[1].Values, (std::array<std::string, LiveValueCount>{}));
 }
 
+// A polling run ends where the bus thread cannot poll or the device shown changes: each line gets
+// one gap there, the values read before are completed into a row of the device they came from,
+// and a marker names the next device.
+TEST(LiveHistory, ARunEndsAtIdleAndAtADeviceChange) {
+  const TimePoint start{};
+  TLiveHistory history(start);
+  history.DeviceChanged("Charger (1400012) on COM2", start);
+  history.ValueRead("UBatStatusLabel", true, "13.4", start + seconds(1));
+  history.Idle(start + seconds(2));
+  history.Idle(start + milliseconds(2500));
+  history.ValueRead("UBatStatusLabel", true, "13.5", start + seconds(4));
+  history.DeviceChanged("", start + seconds(5));
+  history.DeviceChanged("Multi (1711107) on COM1", start + seconds(6));
+  history.ValueRead("UBatStatusLabel", true, "26.8", start + seconds(7));
+  history.CycleEnded(start + seconds(8));
+
+  std::vector<TLiveSample> udc;
+  history.Samples(LiveValueIndex("UBatStatusLabel"), start, 0, udc);
+  ASSERT_EQ(udc.size(), 5u);  // 13.4, gap, 13.5, gap, 26.8
+  EXPECT_TRUE(std::isnan(udc[1].Value) && std::isnan(udc[3].Value));
+  EXPECT_EQ(udc[3].Time, start + seconds(5));
+  std::uint64_t next = 0;
+  const std::vector<TLiveRow> rows = history.RowsAfter(next);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1].Values[4], "13.5");
+  EXPECT_EQ(rows[1].Device, "Charger (1400012) on COM2");
+  EXPECT_EQ(rows[2].Device, "Multi (1711107) on COM1");
+  const std::vector<TLiveMarker> markers = history.Markers(start + seconds(1));
+  ASSERT_EQ(markers.size(), 1u);
+  EXPECT_EQ(markers[0].Time, start + seconds(6));
+}
+
 // Weeks of polling: the times held stay exact after the offsets of the samples were moved on.
 TEST(LiveHistory, TimesStayExactAfterWeeks) {
   const TimePoint start{};

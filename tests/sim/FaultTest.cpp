@@ -772,7 +772,7 @@ TEST(LiveRecording, HoldsWhatTheStatusPanelShowsWithGapsWhereReadsFailed) {
   EXPECT_EQ(line + "\n", TLiveCsvWriter::HeaderText());
   EXPECT_EQ(line,
             "time,seconds,UMains (V),IMains (A),UInverter (V),IInverter (A),Udc (V),"
-            "Udc ripple (V),Idc (A)");
+            "Udc ripple (V),Idc (A),device");
   std::array<std::vector<std::string>, LiveValueCount> columns;
   int empty = 0;
   double last_seconds = -1;
@@ -782,7 +782,7 @@ TEST(LiveRecording, HoldsWhatTheStatusPanelShowsWithGapsWhereReadsFailed) {
     for (std::string field; std::getline(split, field, ',');)
       fields.push_back(field);
     if (!line.empty() && line.back() == ',') fields.emplace_back();
-    ASSERT_EQ(fields.size(), 2u + LiveValueCount) << line;
+    ASSERT_EQ(fields.size(), 3u + LiveValueCount) << line;
     EXPECT_EQ(fields[0].size(), 29u) << fields[0];  // 2026-12-09T11:15:03.250+01:00
     EXPECT_EQ(fields[0][10], 'T');
     EXPECT_EQ(fields[0][19], '.');

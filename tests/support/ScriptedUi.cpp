@@ -151,7 +151,16 @@ bool ScriptedUi::OpenSettingsFileDialog(std::string& FileName) {
   return NextFileName(FileName);
 }
 bool ScriptedUi::SaveSettingsFileDialog(std::string& FileName) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    suggested_.push_back(FileName);
+  }
   return NextFileName(FileName);
+}
+
+std::vector<std::string> ScriptedUi::SuggestedFileNames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return suggested_;
 }
 
 }  // namespace zo::test

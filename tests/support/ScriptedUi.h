@@ -34,6 +34,8 @@ class ScriptedUi final : public UiServices {
   void InputNext(const std::string& Text);
   void CancelNextInput();
   void FileNameNext(const std::string& FileName);  // "" cancels
+  // The names the save dialogs suggested so far, in order.
+  std::vector<std::string> SuggestedFileNames();
   // Runs `Action` whenever a box whose text starts with `Prefix` appears, before it is answered
   // (a test's user switching the device off and on, for example).
   void OnMessage(const std::string& Prefix, std::function<void()> Action);
@@ -69,6 +71,7 @@ class ScriptedUi final : public UiServices {
   std::deque<TModalResult> answers_;
   std::deque<std::pair<bool, std::string>> inputs_;
   std::deque<std::string> file_names_;
+  std::vector<std::string> suggested_;
   std::vector<Message> messages_;
   std::vector<Progress> progress_;
   std::vector<std::string> progress_infos_;

@@ -1,5 +1,6 @@
 // Connecting to the simulated adapters: the settings shown and adapted to the version, the live
 // values, the target operations, the firmware questions, and an orderly close while connected.
+#include "adapter/AdapterLog.h"
 #include "adapter/Textlogger.h"
 #include "sim/SimDL2Adapter.h"
 #include "tests/ui/WindowTestSupport.h"
@@ -114,14 +115,21 @@ TEST_F(Connection, DL1ChargerShownWithItsOwnControls) {
   EXPECT_FALSE(SimPortRegistry::Find(2)->PortOpen());
 }
 
-// How many detections have found a badly programmed DL2 so far (the text log names each).
-int BadDL2Detections() {
+// How many detections have found a badly programmed DL2 so far: the text log names each, a
+// repeat by its count; `Entries` (when given) counts the lines that name them.
+int BadDL2Detections(int* Entries = nullptr) {
   std::string log;
   GetLogText(log);
-  int count = 0;
-  for (std::size_t at = 0;
-       (at = log.find("Badly programmed DL2 detected", at)) != std::string::npos; ++at)
+  int count = 0, entries = 0;
+  for (const std::string& line : LogLines(log)) {
+    if (WithoutRepeatCount(line) != "  Badly programmed DL2 detected") continue;
+    ++entries;
     ++count;
+    const std::size_t at = line.find("(repeated ");
+    if (at != std::string::npos)
+      count += line.compare(at, 15, "(repeated once)") == 0 ? 1 : std::atoi(line.c_str() + at + 10);
+  }
+  if (Entries) *Entries = entries;
   return count;
 }
 
@@ -136,6 +144,10 @@ TEST_F(Connection, ARefusedReprogramIsNotAskedAgainUntilThePortIsChosenAgain) {
   form_->Com41->trigger();
   const int before = BadDL2Detections();
   ASSERT_TRUE(WaitFor([&] { return BadDL2Detections() >= before + 3; }));
+  // Logged once with a count: the 256-line log keeps what came before.
+  int entries = 0;
+  BadDL2Detections(&entries);
+  EXPECT_EQ(entries, 1);
   EXPECT_EQ(CountMessages(question), 1);
   EXPECT_EQ(form_->BusThread()->Driver(), nullptr);
   EXPECT_FALSE(form_->PanelActive());

@@ -19,6 +19,8 @@
 #include "threads/MainThread.h"
 #include "threads/Sema.h"
 #include "ui/AbtForm.h"
+#include "ui/FileNames.h"
+#include "ui/Fitting.h"
 #include "ui/Progress.h"
 #include "ui/QtUiServices.h"
 #include "ui/Unit1.h"
@@ -76,7 +78,8 @@ TEST(AboutBox, SpecialInfoOnlyWithCtrlAndTheRightButtonAndHiddenByAClick) {
   SetLogSize(256);
   TAboutBox box(nullptr);
   box.show();
-  EXPECT_EQ(box.size(), QSize(391, 250));
+  // The design's size, scaled to the desktop's font.
+  EXPECT_EQ(box.size(), QSize(Scaled(&box, 391), Scaled(&box, 250)));
   EXPECT_EQ(box.windowTitle(), "About");
   EXPECT_EQ(box.Label1->text(), "Configuration program  for  Corvane devices");
   QTest::mousePress(box.ProductName, Qt::LeftButton, Qt::ControlModifier);
@@ -85,7 +88,9 @@ TEST(AboutBox, SpecialInfoOnlyWithCtrlAndTheRightButtonAndHiddenByAClick) {
   // Nothing logged yet: the special info is empty.
   QTest::mousePress(box.ProductName, Qt::RightButton, Qt::ControlModifier | Qt::ShiftModifier);
   ASSERT_TRUE(box.SpecialInfoMemo->isVisible());
-  EXPECT_EQ(box.SpecialInfoMemo->geometry(), QRect(10, 10, 371, 230));
+  const int margin = Scaled(&box, 10);
+  EXPECT_EQ(box.SpecialInfoMemo->geometry(),
+            QRect(margin, margin, box.width() - 2 * margin, box.height() - 2 * margin));
   EXPECT_TRUE(box.SpecialInfoMemo->toPlainText().isEmpty());
   QTest::mouseClick(box.SpecialInfoMemo->viewport(), Qt::LeftButton);
   EXPECT_FALSE(box.SpecialInfoMemo->isVisible());
@@ -263,6 +268,28 @@ TEST(QtMessageBoxes, TheKindsButtonsAndAnswers) {
   presser.Press("OK");
   EXPECT_EQ(services.MessageDlg("Done", TMsgDlgType::mtInformation, mbOK), TModalResult::mrOk);
   EXPECT_EQ(presser.Buttons, QStringList{"OK"});
+  // The question before unsent changes are lost.
+  for (const auto& [button, answer] :
+       {std::pair{"Send", TModalResult::mrSend}, std::pair{"Discard", TModalResult::mrDiscard},
+        std::pair{"", TModalResult::mrCancel}}) {
+    presser.Press(QString::fromLatin1(button));
+    EXPECT_EQ(
+        services.MessageDlg("Discard?", TMsgDlgType::mtConfirmation, mbSend | mbDiscard | mbCancel),
+        answer);
+    presser.Buttons.sort();
+    EXPECT_EQ(presser.Buttons, (QStringList{"Cancel", "Discard", "Send"}));
+  }
+}
+
+// --- Suggested file names -------------------------------------------------------------------
+
+TEST(SettingsFileName, DeviceTypeAndDateWithCharactersSafeForFileNames) {
+  const QDate date(2026, 12, 10);
+  EXPECT_EQ(SuggestedSettingsFileName(QStringLiteral("Corvane Multi 24V"), date),
+            "Corvane Multi 24V 2026-12-10.zsf");
+  EXPECT_EQ(SuggestedSettingsFileName(QStringLiteral(" .Corvane 12/24V: \"A\"*?<>|\\\t. "), date),
+            "Corvane 12-24V- -A-------- 2026-12-10.zsf");
+  EXPECT_EQ(SuggestedSettingsFileName(QString(), date), "ZO settings 2026-12-10.zsf");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "serial/SimLine.h"
 #include "tests/ui/WindowTestSupport.h"
+#include "ui/Fitting.h"
 
 namespace zo::test {
 namespace {
@@ -42,7 +43,7 @@ TEST_F(Startup, MenusWithoutATargetAllowOnlyFilePortSpecialAndAbout) {
                        form_->Setgelbattery1, form_->Setmarlobattery1})
     EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
   EXPECT_EQ(form_->Savesettings1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
-  EXPECT_EQ(form_->ClientArea->size(), QSize(632, 434));
+  EXPECT_EQ(form_->ClientArea->size(), QSize(Scaled(form_, 632), Scaled(form_, 434)));
 
   // The busy window: an information box without buttons, modeless; an empty text removes it.
   form_->ShowBusyMessage("Target found!\rRetrieving data.");

@@ -52,11 +52,15 @@ class WindowTest : public ::testing::Test {
   }
   void StartDemo() { demo_ = std::make_unique<sim::TDemo>(); }
 
-  // Chooses "Com &<n>" and waits until the target's settings are shown.
+  // Chooses "Com &<n>" and waits until the settings of the target found there are shown (not
+  // those of a target shown before).
   bool Connect(int Port) {
     QAction* items[] = {form_->Com11, form_->Com21, form_->Com31, form_->Com41};
     items[Port - 1]->trigger();
-    return WaitFor([this] { return form_->PanelActive() && !form_->ActionPending(); });
+    return WaitFor([this] {
+      return form_->PanelActive() && !form_->ActionPending() &&
+             form_->BusThread()->EffectiveVersion() == form_->TargetVersion();
+    });
   }
   // Waits until no bus action waits or runs any more.
   bool Settled() {
