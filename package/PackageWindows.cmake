@@ -21,4 +21,7 @@ set(CPACK_NSIS_PACKAGE_NAME "ZO configure")
 set(CPACK_NSIS_CONTACT "support@tarnelo.example")
 set(CPACK_NSIS_URL_INFO_ABOUT "https://www.tarnelo.example/")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# A 64-bit installer, like the program it installs (NSIS makes 32-bit ones by default, which a
+# Windows without its 32-bit part, or a 64-bit Wine, cannot start).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 include(CPack)
