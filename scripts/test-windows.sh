@@ -46,8 +46,9 @@ prefix_made=$!
 step "Windows build ($build)"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# -O1: it compiles in about 40 % less time than -O2, and the run under Wine waits on Wine.
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG" \
   -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 # wineboot's status says little (it reports a failure of a part the prefix does not need): the
 # registry, which the Wine server saves when it ends, tells whether the prefix was made.
