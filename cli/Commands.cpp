@@ -39,7 +39,9 @@ int output_error = 0;
 
 void Print(std::FILE* Out, const std::string& Text) {
   errno = 0;
-  const bool failed = std::fputs(Text.c_str(), Out) == EOF || std::fflush(Out) != 0;
+  // Written whole, whatever bytes the text holds (a NUL does not end it).
+  const bool failed =
+      std::fwrite(Text.data(), 1, Text.size(), Out) != Text.size() || std::fflush(Out) != 0;
   if (failed && output_error == 0) output_error = errno != 0 ? errno : EIO;
 }
 

@@ -1,7 +1,9 @@
 // zocfg decode: a trace written by --trace, one line per frame with its meaning and flags, then a
 // summary; or the same as one JSON document.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/CommandSupport.h"
 #include "cli/Commands.h"
@@ -14,8 +16,6 @@ namespace zo {
 
 namespace {
 
-// A trace of a day at full speed stays well below this.
-constexpr std::size_t MaxTraceBytes = std::size_t{1} << 30;
 // Warnings beyond this many are counted, not shown.
 constexpr int ShownWarnings = 100;
 
@@ -73,20 +73,43 @@ TJson JsonFrame(const TDecodedFrame& F) {
           {"flags", F.Flags}};
 }
 
+std::string SizeText(std::size_t Bytes) {
+  constexpr std::size_t GB = std::size_t{1} << 30;
+  return Bytes % GB == 0 ? std::to_string(Bytes / GB) + " GB" : std::to_string(Bytes) + " bytes";
+}
+
 }  // namespace
 
-int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
+int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out, std::size_t MaxTraceBytes) {
   const std::string& file = O.Files.front();
+  std::vector<std::string> notes;  // about the file as a whole; also in the JSON's warnings
+  const auto note = [&](const std::string& Text) {
+    Ui.Note(Text, TMsgDlgType::mtWarning);
+    notes.push_back(Text);
+  };
   std::string data;
-  const TReadResult read = ReadWholeFile(file, MaxTraceBytes, data);
+  TReadResult read = ReadWholeFile(file, MaxTraceBytes, data);
+  if (read == TReadResult::TooLarge) {
+    // The start of the trace, up to its last whole line within the limit, is decoded.
+    read = ReadFileStart(file, MaxTraceBytes, data);
+    const std::size_t last = data.rfind('\n');
+    if (read == TReadResult::Ok && last == std::string::npos) {
+      ShowMessageBox("decode: " + file + " is larger than " + SizeText(MaxTraceBytes) +
+                         " and its start holds no whole line: it is no trace",
+                     TMsgDlgType::mtError);
+      return ExitFile;
+    }
+    if (read == TReadResult::Ok) {
+      data.resize(last + 1);
+      note("decode: " + file + " is larger than " + SizeText(MaxTraceBytes) + "; only its first " +
+           std::to_string(std::count(data.begin(), data.end(), '\n')) + " lines are decoded");
+    }
+  }
   if (read == TReadResult::CannotOpen) {
     ShowMessageBox("Cannot open file: " + file, TMsgDlgType::mtError);
     Ui.Context(WhyUnreadable(file));
     return ExitFile;
   }
-  if (read == TReadResult::TooLarge)
-    Ui.Note("decode: " + file + " is larger than 1 GB; only its start is decoded",
-            TMsgDlgType::mtWarning);
 
   // The names of settings come from VERSION.DAT; without it the frames are decoded unnamed.
   std::string error;
@@ -118,9 +141,12 @@ int RunDecode(const TOptions& O, TTerminalUi& Ui, std::FILE* Out) {
   DoneSettings();
 
   const TDecodeSummary& s = decoder.Summary();
+  if (s.TraceLines == 0)
+    note("decode: " + file + (data.empty() ? " is empty" : " holds no trace lines"));
   if (O.Json) {
     j["software_version"] = decoder.Version() > 0 ? TJson(decoder.Version()) : TJson(nullptr);
-    j["warnings"] = warnings;
+    notes.insert(notes.end(), warnings.begin(), warnings.end());
+    j["warnings"] = notes;
     TJson& summary = j["summary"];
     summary["frames"] = s.Frames;
     for (int f = 0; f < tfFlagCount; ++f)

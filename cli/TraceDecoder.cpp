@@ -20,6 +20,8 @@ constexpr double SlackMs = 5;
 constexpr std::size_t EarlierPcFrames = 4;
 // The longest DL2 frame on the wire: 19 bytes of 10 bits at 2400 baud.
 constexpr double FrameMs = DL2MaxFrame * 10 * 1000.0 / DL2Baud;
+// How many requests before the last one a late DL2 reply may still answer.
+constexpr std::size_t EarlierRequests = 16;
 
 const char* const FlagNames[tfFlagCount] = {
     "checksum failure",   "unmatched reply", "repeated request",
@@ -39,6 +41,13 @@ std::string Hex2(unsigned V) {
 std::string Hex4(unsigned V) {
   char t[8];
   std::snprintf(t, sizeof t, "$%04X", V & 0xFFFF);
+  return t;
+}
+
+// Whole milliseconds of a time difference, for a flag's text.
+std::string MsText(double Ms) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%.0f ms", Ms);
   return t;
 }
 
@@ -92,6 +101,7 @@ void TTraceDecoder::Line(std::string_view Text) {
     warn_("line " + std::to_string(line_number_) + ": " + why);
     return;
   }
+  ++summary_.TraceLines;
   if (r.IsByte)
     Byte(r);
   else
@@ -301,6 +311,11 @@ std::string TTraceDecoder::Request(const std::array<std::uint8_t, 3>& F, std::ui
   if (F[0] != 3 && request_.Valid && !request_.Answered && request_.Frame == F &&
       request_.Address == Address)
     AddFlag(D, tfRepeated, "the previous one got no reply");
+  if (request_.Valid) {
+    earlier_requests_.push_back(request_);
+    if (earlier_requests_.size() > EarlierRequests)
+      earlier_requests_.erase(earlier_requests_.begin());
+  }
   request_ = TRequest{true, D.TimeMs, Address, Sequence, F, false, ++request_count_};
 
   const unsigned cmd = F[0], lo = F[1], hi = F[2];
@@ -358,12 +373,11 @@ std::string TTraceDecoder::Request(const std::array<std::uint8_t, 3>& F, std::ui
   return text + " (" + NamedValue(n, raw) + ")";
 }
 
-std::string TTraceDecoder::Reply(const std::uint8_t* G, TDecodedFrame& D) {
-  (void)D;
+std::string TTraceDecoder::Reply(const std::uint8_t* G, const TRequest& Answered) {
   const unsigned code = G[0], value = G[1] | G[2] << 8;
   std::string text = "reply " + Hex2(code) + " " + Hex4(value);
-  if (!request_.Valid) return text;
-  const unsigned cmd = request_.Frame[0];
+  if (!Answered.Valid) return text;
+  const unsigned cmd = Answered.Frame[0];
   if (cmd == 5 && code == 0x82) {
     version_low_ = static_cast<std::int32_t>(value);
     return text + ": software version, low word";
@@ -378,7 +392,7 @@ std::string TTraceDecoder::Reply(const std::uint8_t* G, TDecodedFrame& D) {
            (name.empty() ? "" : " (" + name + ")");
   }
   if (cmd == 7) {
-    const int n = SettingAt(static_cast<std::uint16_t>(request_.Frame[1] | request_.Frame[2] << 8));
+    const int n = SettingAt(static_cast<std::uint16_t>(Answered.Frame[1] | Answered.Frame[2] << 8));
     if (n > 0) {
       TSetting& s = SettingTable[n];
       s.DecodeReply(TBusFrame{G[0], G[1], G[2], 0});
@@ -544,17 +558,20 @@ void TTraceDecoder::FrameDL2(const std::uint8_t* Frame, int Size) {
     d.Meaning = "empty frame" + leds;
   } else if (body[0] == 0xFF) {
     d.Meaning = AdapterAnswer(parts, d) + leds;
-  } else if (n >= 2 && request_.Valid && body[0] == request_.Address &&
-             body[1] == request_.Sequence) {
+  } else if (TRequest* answered =
+                 n >= 2 ? AnsweredRequest(body[0], body[1], n >= 5 && (n - 2) % 3 == 0) : nullptr) {
     std::string text =
         "reply #" + std::to_string(body[1]) + " from device " + std::to_string(body[0]);
-    if (request_.Answered) AddFlag(d, tfUnmatched, "its request was answered already");
-    if (d.TimeMs - request_.TimeMs > ReplyTimeoutMs + SlackMs)
-      AddFlag(d, tfLate, std::to_string(static_cast<long>(d.TimeMs - request_.TimeMs)) + " ms");
+    const bool late = d.TimeMs - answered->TimeMs > ReplyTimeoutMs + SlackMs;
+    if (answered->Answered) AddFlag(d, tfUnmatched, "its request was answered already");
+    CheckLate(d, *answered);
+    // In time, but the driver waits for the reply to its last request only.
+    if (!answered->Answered && !late && answered != &request_)
+      AddFlag(d, tfUnmatched, "the last request was #" + std::to_string(request_.Sequence));
     for (int at = 2; at + 3 <= n; at += 3)
-      text += (at == 2 ? ": " : "; ") + Reply(body + at, d);
+      text += (at == 2 ? ": " : "; ") + Reply(body + at, *answered);
     if ((n - 2) % 3 != 0) text += " (and a partial group)";
-    request_.Answered = true;
+    answered->Answered = true;
     d.Meaning = text + leds;
   } else if (n >= 5 && (n - 2) % 3 == 0 && request_.Valid && body[0] == request_.Address &&
              body[1] != request_.Sequence && body[1] < 250) {
@@ -585,11 +602,10 @@ std::string TTraceDecoder::AdapterAnswer(const TDL2Received& Parts, TDecodedFram
       return text;
     case 'W':
       if (n >= 5) {
-        if (D.TimeMs - request_.TimeMs > ReplyTimeoutMs + SlackMs)
-          AddFlag(D, tfLate, std::to_string(static_cast<long>(D.TimeMs - request_.TimeMs)) + " ms");
+        CheckLate(D, request_);
         if (request_.Answered) AddFlag(D, tfUnmatched, "its request was answered already");
         request_.Answered = true;
-        return text + ": " + Reply(body + 2, D);
+        return text + ": " + Reply(body + 2, request_);
       }
       return text;
     default:
@@ -633,10 +649,9 @@ void TTraceDecoder::FrameDL1() {
     d.Meaning = "frame dropped by the driver";
     AddFlag(d, tfChecksum, "");
   } else if (request_.Valid && !request_.Answered) {
-    if (d.TimeMs - request_.TimeMs > ReplyTimeoutMs + SlackMs)
-      AddFlag(d, tfLate, std::to_string(static_cast<long>(d.TimeMs - request_.TimeMs)) + " ms");
+    CheckLate(d, request_);
     request_.Answered = true;
-    d.Meaning = "reply: " + Reply(d.Bytes.data(), d);
+    d.Meaning = "reply: " + Reply(d.Bytes.data(), request_);
   } else {
     d.Meaning = "frame of another station";
   }
@@ -700,9 +715,22 @@ void TTraceDecoder::CheckHoldoff(TDecodedFrame& D) {
   if (since < 0) return;
   const double gap = D.TimeMs - since;
   if (gap + SlackMs < required)
-    AddFlag(D, tfHoldoff,
-            std::to_string(static_cast<long>(gap)) + " ms, at least " +
-                std::to_string(static_cast<long>(required)) + " ms");
+    AddFlag(D, tfHoldoff, MsText(gap) + ", at least " + MsText(required));
+}
+
+TTraceDecoder::TRequest* TTraceDecoder::AnsweredRequest(std::uint8_t Address, std::uint8_t Sequence,
+                                                        bool ReplyShape) {
+  if (request_.Valid && request_.Address == Address && request_.Sequence == Sequence)
+    return &request_;
+  if (!ReplyShape) return nullptr;
+  for (auto r = earlier_requests_.rbegin(); r != earlier_requests_.rend(); ++r)
+    if (r->Address == Address && r->Sequence == Sequence) return &*r;
+  return nullptr;
+}
+
+void TTraceDecoder::CheckLate(TDecodedFrame& D, const TRequest& Answered) {
+  const double after = D.TimeMs - Answered.TimeMs;
+  if (after > ReplyTimeoutMs + SlackMs) AddFlag(D, tfLate, MsText(after));
 }
 
 void TTraceDecoder::AddFlag(TDecodedFrame& D, TTraceFlag Flag, const std::string& Text) {

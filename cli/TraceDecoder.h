@@ -10,7 +10,13 @@
 //
 // Flagged on their frames and counted: checksum failures, unmatched replies, repeated requests,
 // hold-offs shorter than the DL2 driver allows, replies later than the 500 ms time-out, and bytes
-// that belong to no frame.
+// that belong to no frame. A DL2 reply is matched by its device address and sequence number to
+// the request it answers, also one sent before the last; it is late when it came more than the
+// time-out after that request. The DL1's replies, and the DL2's in its nine-bit mode, carry no
+// sequence number: as for the driver, the first reply after a request answers it.
+//
+// A line that is not a trace line (a control character in it, a time stamp that is missing,
+// negative, infinite or out of range, ...) is warned about and counted, and decoding goes on.
 #pragma once
 
 #include <array>
@@ -50,7 +56,8 @@ struct TDecodedFrame {
 struct TDecodeSummary {
   int Frames = 0;
   std::array<int, tfFlagCount> Flags{};
-  int Warnings = 0;  // lines that are not trace lines
+  int Warnings = 0;    // lines that are not trace lines
+  int TraceLines = 0;  // lines that are
 };
 
 class TTraceDecoder {
@@ -104,7 +111,13 @@ class TTraceDecoder {
   std::string AdapterAnswer(const TDL2Received& Parts, TDecodedFrame& D);
   std::string Request(const std::array<std::uint8_t, 3>& Frame, std::uint8_t Address,
                       std::uint8_t Sequence, TDecodedFrame& D);
-  std::string Reply(const std::uint8_t* Group, TDecodedFrame& D);
+  std::string Reply(const std::uint8_t* Group, const TRequest& Answered);
+  // The request a DL2 reply from `Address` with `Sequence` answers: the last one, or, for a
+  // frame of a reply's shape (`ReplyShape`: whole groups of 3), one of the earlier ones still
+  // remembered; nullptr when none.
+  TRequest* AnsweredRequest(std::uint8_t Address, std::uint8_t Sequence, bool ReplyShape);
+  // Flags `D` late when it came after the reply time-out of `Answered`.
+  void CheckLate(TDecodedFrame& D, const TRequest& Answered);
   void CheckHoldoff(TDecodedFrame& D);
   void AddFlag(TDecodedFrame& D, TTraceFlag Flag, const std::string& Text);
   void Emit(TDecodedFrame& D);
@@ -139,7 +152,10 @@ class TTraceDecoder {
   // send its next frame before the echo of the one before comes.
   std::vector<std::vector<std::uint8_t>> earlier_pc_frames_;
 
-  TRequest request_;
+  TRequest request_;  // the last request
+  // DL2: the requests before it, newest last. A device that answers later than the driver waits
+  // answers one of these after the driver has sent the next request.
+  std::vector<TRequest> earlier_requests_;
   int request_count_ = 0;
   int firmware_line_ = 0;  // the bootblock's lines since its version request
   bool bootblock_ = false;

@@ -7,6 +7,8 @@
 # JOBS=2 runs two targets at a time (default 1). Each target's corpus grows in
 # build-fuzz/corpus/<target>/; the crashes, time-outs and out-of-memory inputs of the last run
 # are kept in build-fuzz/artifacts/<target>/ (reproduce one with build-fuzz/fuzz/<target> <file>).
+# Every run starts from the corpus kept in the repository (fuzz/corpus/<target>/) as well; KEEP=1
+# merges into it what the run found that reaches code the kept inputs do not.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh cmake ninja-build clang libcli11-dev nlohmann-json3-dev
@@ -30,15 +32,19 @@ fi
 
 run_one() {
   local t=$1
-  local corpus="$out/corpus/$t" artifacts="$out/artifacts/$t/" dict=()
+  local corpus="$out/corpus/$t" artifacts="$out/artifacts/$t/" kept="fuzz/corpus/$t" dict=()
   # The artifacts of the previous run go: what is there afterwards is what this run found.
   rm -rf "$artifacts"
-  mkdir -p "$corpus" "$artifacts"
+  mkdir -p "$corpus" "$artifacts" "$kept"
   [ -f "$out/$t.dict" ] && dict=(-dict="$out/$t.dict")
   # Leaks are reported by the address sanitizer at the end of a crash-free run as well.
-  "$out/fuzz/$t" "$corpus" "${dict[@]}" -max_total_time="$seconds" -timeout=20 \
+  "$out/fuzz/$t" "$corpus" "$kept" "${dict[@]}" -max_total_time="$seconds" -timeout=20 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
     >"$out/$t.log" 2>&1 || true
+  if [ "${KEEP:-0}" = 1 ]; then
+    "$out/fuzz/$t" -merge=1 "$kept" "$corpus" "${dict[@]}" -timeout=20 -rss_limit_mb=2048 \
+      >"$out/$t.merge.log" 2>&1 || true
+  fi
 }
 
 running=0

@@ -98,7 +98,8 @@ class SerialBackend {
   virtual bool Vanished() const { return false; }
 
   // What opening the device did beyond the line settings, for the text log (for a USB adapter,
-  // whether its low-latency mode is on or why not); empty when there is nothing to say.
+  // whether its low-latency mode is on or why not; whether its driver counts line errors), a line
+  // per note; empty when there is nothing to say.
   virtual std::string OpenNote() const { return {}; }
 };
 

@@ -73,39 +73,74 @@ void TParityMarkDecoder::Feed(const std::uint8_t* Raw, int Count) {
         if (b == 0xFF) {
           state_ = TState::Marked;
         } else {
-          decoded_.push_back({b, false});
+          Push({b, false});
         }
         break;
       case TState::Marked:
         if (b == 0xFF) {
-          decoded_.push_back({0xFF, false});
+          Push({0xFF, false});
           state_ = TState::Plain;
         } else if (b == 0x00) {
           state_ = TState::MarkedZero;
         } else {
           // Not a marking the kernel produces: keep both bytes as they came.
-          decoded_.push_back({0xFF, false});
-          decoded_.push_back({b, false});
+          Push({0xFF, false});
+          Push({b, false});
           state_ = TState::Plain;
         }
         break;
       case TState::MarkedZero:
-        decoded_.push_back({b, true});
+        Push({b, true});
         state_ = TState::Plain;
         break;
     }
   }
 }
 
+void TParityMarkDecoder::Push(const TByte& Byte) {
+  decoded_.push_back(Byte);
+  ++uncounted_;
+}
+
+void TParityMarkDecoder::Counted(const TLineErrorCounts& Now) {
+  // A counter that went back (a driver reloaded) gives no rise.
+  unshared_.Parity += std::max(0L, Now.Parity - last_.Parity);
+  unshared_.Frame += std::max(0L, Now.Frame - last_.Frame);
+  last_ = Now;
+  const auto first = decoded_.end() - static_cast<std::ptrdiff_t>(uncounted_);
+  uncounted_ = 0;
+  const auto errored = static_cast<long>(
+      std::count_if(first, decoded_.end(), [](const TByte& B) { return B.Errored; }));
+  if (errored == 0) return;
+  // Bytes that arrive together share a cause (a USB converter flags a whole packet and counts it
+  // once); where both counters rose, which byte had which is unknown, and each may have both.
+  const bool parity = unshared_.Parity > 0, framing = unshared_.Frame > 0;
+  for (auto b = first; b != decoded_.end(); ++b) {
+    b->Parity = b->Errored && parity;
+    b->Framing = b->Errored && framing;
+  }
+  unshared_.Parity = parity ? std::max(0L, unshared_.Parity - errored) : 0;
+  unshared_.Frame = framing ? std::max(0L, unshared_.Frame - errored) : 0;
+}
+
+void TParityMarkDecoder::Baseline(const TLineErrorCounts& Now) {
+  last_ = Now;
+  unshared_ = {};
+  uncounted_ = 0;
+}
+
 TParityMarkDecoder::TByte TParityMarkDecoder::Take() {
   const TByte b = decoded_.front();
   decoded_.pop_front();
+  uncounted_ = std::min(uncounted_, decoded_.size());
   return b;
 }
 
 void TParityMarkDecoder::Clear() {
   decoded_.clear();
   state_ = TState::Plain;
+  uncounted_ = 0;
+  unshared_ = {};
 }
 
 std::unique_ptr<TermiosBackend> TermiosBackend::Open(const std::string& Path, int& Error) {
@@ -132,6 +167,15 @@ std::unique_ptr<TermiosBackend> TermiosBackend::Open(const std::string& Path, in
     return nullptr;
   }
   backend->RequestLowLatency();
+  TLineErrorCounts counts;
+  backend->error_counts_ = backend->ReadErrorCounts(counts);
+  if (backend->error_counts_) {
+    backend->decoder_.Baseline(counts);
+  } else {
+    backend->open_note_ += std::string(backend->open_note_.empty() ? "" : "\n") +
+                           "no error counters on " + Path +
+                           ": a byte with a framing error counts as one with a parity error";
+  }
   return backend;
 }
 
@@ -256,6 +300,8 @@ bool TermiosBackend::Drain() {
     const ssize_t n = ::read(fd_, raw, sizeof raw);
     if (n > 0) {
       decoder_.Feed(raw, static_cast<int>(n));
+      TLineErrorCounts counts;
+      if (error_counts_ && ReadErrorCounts(counts)) decoder_.Counted(counts);
       first = false;
       continue;
     }
@@ -268,13 +314,18 @@ bool TermiosBackend::Drain() {
 int TermiosBackend::Read(std::uint8_t* Buffer, int Count) {
   if (Count <= 0 || Buffer == nullptr) return 0;
   TReadTimer timer(timeouts_, Count, Now());
-  const std::uint32_t error_bit = line_.Parity == 'N' ? ceFrame : ceRxParity;
+  const std::uint32_t framing_bit = ceFrame, parity_bit = ceRxParity;
+  // Where the counters do not tell, the marking counts as the error the line can have.
+  const std::uint32_t marked_bit = line_.Parity == 'N' ? framing_bit : parity_bit;
   int got = 0;
   for (;;) {
     while (got < Count && !decoder_.Empty()) {
       const TParityMarkDecoder::TByte b = decoder_.Take();
       Buffer[got++] = b.Value;
-      if (b.Errored) errors_ |= error_bit;
+      if (b.Errored)
+        errors_ |= b.Parity || b.Framing
+                       ? (b.Parity ? parity_bit : 0u) | (b.Framing ? framing_bit : 0u)
+                       : marked_bit;
       timer.ByteTaken(Now());
     }
     if (got == Count) return got;
@@ -341,7 +392,11 @@ std::uint32_t TermiosBackend::TakeErrors() {
 
 bool TermiosBackend::Purge() {
   decoder_.Clear();
-  return ::tcflush(fd_, TCIOFLUSH) == 0;
+  const bool flushed = ::tcflush(fd_, TCIOFLUSH) == 0;
+  // What the counters counted of the bytes thrown away is no later byte's.
+  TLineErrorCounts counts;
+  if (error_counts_ && ReadErrorCounts(counts)) decoder_.Baseline(counts);
+  return flushed;
 }
 
 bool TermiosBackend::SetBreak(bool On) {
@@ -366,6 +421,14 @@ bool TermiosBackend::SetRts(bool Asserted) {
 bool TermiosBackend::SetDtr(bool Asserted) {
   if (!ModemLine(TIOCM_DTR, Asserted)) return false;
   line_.DtrEnabled = Asserted;
+  return true;
+}
+
+bool TermiosBackend::ReadErrorCounts(TLineErrorCounts& Counts) const {
+  serial_icounter_struct counts{};
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return false;
+  Counts.Parity = counts.parity;
+  Counts.Frame = counts.frame;
   return true;
 }
 

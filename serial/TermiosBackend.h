@@ -5,6 +5,10 @@
 // one stop bit. Received bytes are parity-marked by the kernel (PARMRK): a byte that carried a
 // parity or framing error is flagged, and the flag stays with that byte, so TakeErrors after a
 // one-byte Read gives the errors of exactly that byte. Breaks from the line are ignored (IGNBRK).
+// The marking is the same for both errors; where the serial driver keeps error counters
+// (TIOCGICOUNT's `parity` and `frame`), their change across each read tells which it was. Where
+// it keeps none (a pseudo-terminal, some USB drivers), an errored byte counts as a parity error
+// with parity on and as a framing error without, and OpenNote says so.
 //
 // Read time-outs are kept in milliseconds against the installed clock's deadlines (poll(), not
 // VTIME's 100 ms steps). Writes block until the kernel has taken every byte.
@@ -32,6 +36,13 @@
 
 namespace zo {
 
+// The serial driver's counts of received bytes with a parity or a framing error since it was
+// loaded (TIOCGICOUNT).
+struct TLineErrorCounts {
+  long Parity = 0;
+  long Frame = 0;
+};
+
 // Turns the parity-marked byte stream of the kernel back into bytes with their error flags:
 // 0xFF 0x00 x is the byte x received with an error, 0xFF 0xFF is a valid 0xFF, anything else is
 // a valid byte. The state survives between reads, since a marked sequence can be split.
@@ -40,20 +51,37 @@ class TParityMarkDecoder {
   struct TByte {
     std::uint8_t Value = 0;
     bool Errored = false;
+    // What the driver's counters tell of an errored byte: a parity error, a framing error, both
+    // (the counters rose for both and cannot say which byte had which), or neither (no counters,
+    // or they did not rise).
+    bool Parity = false;
+    bool Framing = false;
   };
 
   // Decodes `Count` raw bytes and appends the complete bytes to the output queue.
   void Feed(const std::uint8_t* Raw, int Count);
+  // The counters as read after the raw bytes of the last Feed calls: the errored bytes those
+  // calls decoded get the kind of error whose counter rose since the last Counted or Baseline
+  // (both kinds where both rose). The kernel counts a byte before it can be read, so a rise that
+  // comes before its byte is kept for the next errored byte.
+  void Counted(const TLineErrorCounts& Now);
+  // The counters as they stand, counted from from now on (after opening, after a purge).
+  void Baseline(const TLineErrorCounts& Now);
   bool Empty() const { return decoded_.empty(); }
   // The oldest decoded byte; only when not Empty.
   TByte Take();
-  // Drops the decoded bytes and any half-received marking.
+  // Drops the decoded bytes, any half-received marking and the counters' rise not yet shared out.
   void Clear();
 
  private:
   enum class TState { Plain, Marked, MarkedZero };
+  void Push(const TByte& Byte);
+
   TState state_ = TState::Plain;
   std::deque<TByte> decoded_;
+  std::size_t uncounted_ = 0;  // the newest decoded bytes that Counted has not seen
+  TLineErrorCounts last_;
+  TLineErrorCounts unshared_;  // the counters' rise not yet given to an errored byte
 };
 
 class TermiosBackend final : public SerialBackend {
@@ -72,8 +100,7 @@ class TermiosBackend final : public SerialBackend {
   bool SetQueueSizes(int InQueue, int OutQueue) override;  // advisory: always true
   int Read(std::uint8_t* Buffer, int Count) override;
   int Write(const std::uint8_t* Buffer, int Count) override;
-  // ceRxParity for an errored byte received with parity on, ceFrame with parity off (the
-  // kernel's marking does not tell the two apart).
+  // The errors of the bytes read since the last call, as the counters tell them (see above).
   std::uint32_t TakeErrors() override;
   bool Purge() override;
   bool SetBreak(bool On) override;
@@ -96,6 +123,8 @@ class TermiosBackend final : public SerialBackend {
   // Reads what the kernel holds into the decoder after poll() reported the device readable;
   // false when the device has vanished.
   bool Drain();
+  // TIOCGICOUNT's parity and framing counts; false where the driver keeps none.
+  bool ReadErrorCounts(TLineErrorCounts& Counts) const;
 
   int fd_;
   std::string path_;
@@ -107,6 +136,7 @@ class TermiosBackend final : public SerialBackend {
   std::atomic<bool> vanished_{false};
   std::string open_note_;
   bool restore_latency_ = false;  // low-latency mode was off before and is to be switched off
+  bool error_counts_ = false;     // the driver keeps error counters
 };
 
 }  // namespace zo

@@ -51,6 +51,8 @@ class TTraceBackend final : public SerialBackend {
   std::string Describe() const override;
   long BreaksReceived() override { return inner_->BreaksReceived(); }
   bool GetModemLines(bool& Rts, bool& Dtr) override { return inner_->GetModemLines(Rts, Dtr); }
+  bool Vanished() const override { return inner_->Vanished(); }
+  std::string OpenNote() const override { return inner_->OpenNote(); }
 
  private:
   void Event(const std::string& Text);

@@ -1,5 +1,6 @@
 #include "serial/TraceFile.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace zo {
@@ -46,12 +47,26 @@ bool ParseLineSettings(std::string_view Text, std::int32_t& Baud, char& Parity) 
 bool ParseTraceLine(std::string_view Line, TTraceRecord& Record, std::string& Why) {
   Record = TTraceRecord{};
   if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
+  // A trace is text: a control character (a NUL, an escape sequence) marks a line of something
+  // else, and would reach the terminal if an event's text were shown as it is.
+  const auto control = [](char C) {
+    const auto c = static_cast<unsigned char>(C);
+    return (c < 0x20 && c != '\t') || c == 0x7F;
+  };
+  if (std::any_of(Line.begin(), Line.end(), control)) {
+    Why = "a control character in the line";
+    return false;
+  }
   std::string_view rest = Line;
   const std::string_view stamp = NextWord(rest);
   double ms = 0;
   const auto [end, ec] = std::from_chars(stamp.data(), stamp.data() + stamp.size(), ms);
-  if (stamp.empty() || ec != std::errc() || end != stamp.data() + stamp.size() || !(ms >= 0)) {
+  if (stamp.empty() || ec != std::errc() || end != stamp.data() + stamp.size()) {
     Why = "no time stamp";
+    return false;
+  }
+  if (!(ms >= 0 && ms <= MaxTraceStampMs)) {
+    Why = "a time stamp out of range";
     return false;
   }
   Record.TimeMs = ms;

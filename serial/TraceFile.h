@@ -22,9 +22,14 @@ struct TTraceRecord {
   std::string_view Event;  // the event's text ("line 2400 8N1 RTS off DTR on")
 };
 
+// The latest time stamp a trace line may carry: about 31 years of tracing. Later ones, and
+// negative, infinite or not-a-number stamps, are no trace's.
+constexpr double MaxTraceStampMs = 1e12;
+
 // Takes one line of a trace apart. False, with `Why` set, for a line that is not a trace line
-// (no time stamp, an unknown direction, a byte that is not two hexadecimal digits, ...). `Record`
-// points into `Line`, which must outlive its Event.
+// (a control character in it, no time stamp or one out of range, an unknown direction, a byte
+// that is not two hexadecimal digits, ...). `Record` points into `Line`, which must outlive its
+// Event.
 bool ParseTraceLine(std::string_view Line, TTraceRecord& Record, std::string& Why);
 
 // The line settings "2400 8N1" back into a baud rate and a parity letter. False when `Text` is

@@ -119,10 +119,19 @@ std::int32_t ConvertVoltage(int Number, std::int32_t Raw, int SourceVolts) {
   if (std::find(std::begin(VoltageSettings), std::end(VoltageSettings), Number) ==
       std::end(VoltageSettings))
     return Raw;
-  if (Is12VoltSystem && SourceVolts == 24) return Raw >> 1;
-  if (!Is12VoltSystem && SourceVolts == 12)
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(Raw) << 1);
-  return Raw;
+  const bool halve = Is12VoltSystem && SourceVolts == 24;
+  const bool twice = !Is12VoltSystem && SourceVolts == 12;
+  if (!halve && !twice) return Raw;
+  // A value beyond the device word is brought to the word's limit first: doubled, it would no
+  // longer fit and come out as a small or negative number, clamped to the minimum instead of
+  // the maximum. Within the word, the bounds check after the conversion sees the true value.
+  const TVariable& setting = SettingTable[Number];
+  const std::int32_t low = setting.Kind == TVariable::KindSignedWord ? -32768 : 0;
+  const std::int32_t high = setting.Kind == TVariable::KindSignedWord ? 32767
+                            : setting.Kind == TVariable::KindByte     ? 255
+                                                                      : 65535;
+  const std::int32_t word = std::clamp(Raw, low, high);
+  return halve ? word >> 1 : word * 2;
 }
 
 void ClampLoadedSettings(std::string& Message) {

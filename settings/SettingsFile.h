@@ -40,7 +40,8 @@ void LoadSettingsFile(const std::string& FileName, std::string& Message, bool Cl
 // The steps of loading shared by settings files and settings texts.
 // The raw value of setting `Number` from a 12 V or 24 V source (`SourceVolts` 12 or 24; 0 converts
 // nothing) in the current version's voltage class: settings 8, 9, 15, 16, 20 and 21 are halved or
-// doubled, the others returned as they are.
+// doubled (a value beyond the device word first brought to the word's limit, so that it ends at
+// the bound it went beyond), the others returned as they are.
 std::int32_t ConvertVoltage(int Number, std::int32_t Raw, int SourceVolts);
 // Clamps every setting to its bounds. `Message` is empty or the 'I' information that n settings
 // were out of bounds.

@@ -158,7 +158,7 @@ void AddOptions(CLI::App& App, TSimOptions& O) {
       ->type_name("FILE");
   App.add_option("--link", O.Link,
                  "also make PATH a symbolic link to the terminal (removed on exit);\n"
-                 "only where nothing is, or over a link an earlier zo-sim left")
+                 "only where nothing is, or over a link to a terminal that is gone")
       ->type_name("PATH");
   App.add_flag("--list", O.List, "list the versions of the table and exit");
   App.set_help_flag("-h,--help", "this text");
@@ -199,8 +199,8 @@ std::string LinkTarget(const std::string& Path) {
   return std::string(target.data(), static_cast<std::size_t>(length));
 }
 
-// True for the link an earlier zo-sim left behind: one to a pseudo-terminal.
-bool OwnLink(const std::string& Target) {
+// True for a link target naming a pseudo-terminal, as zo-sim makes them.
+bool PseudoTerminalPath(const std::string& Target) {
   const std::string prefix = "/dev/pts/";
   if (Target.size() <= prefix.size() || Target.compare(0, prefix.size(), prefix) != 0) return false;
   for (std::size_t i = prefix.size(); i < Target.size(); ++i)
@@ -208,13 +208,22 @@ bool OwnLink(const std::string& Target) {
   return true;
 }
 
-// Makes `Path` a link to `Terminal`: where nothing is, or over a link an earlier zo-sim made.
-// Anything else at `Path` (a file, a folder, a device, another link) is left alone.
+// Makes `Path` a link to `Terminal`: where nothing is, or over a link to a pseudo-terminal that
+// is gone (one that an earlier zo-sim left). A link to a terminal in use (a running zo-sim's,
+// another program's) and anything else at `Path` (a file, a folder, a device, another link) are
+// left alone.
 bool MakeLink(const std::string& Path, const std::string& Terminal, std::string& Error) {
   struct stat st {};
   if (::lstat(Path.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode) || !OwnLink(LinkTarget(Path))) {
+    const std::string target = LinkTarget(Path);
+    if (!S_ISLNK(st.st_mode) || !PseudoTerminalPath(target)) {
       Error = "--link " + Path + ": something else is there already; it is left as it is";
+      return false;
+    }
+    // A pseudo-terminal's node exists only while some process holds it open.
+    if (::stat(Path.c_str(), &st) == 0 || errno != ENOENT) {
+      Error = "--link " + Path + ": it points at " + target +
+              ", a terminal in use; it is left as it is";
       return false;
     }
     ::unlink(Path.c_str());
@@ -323,10 +332,11 @@ int main(int argc, char** argv) {
     if (!o.State.empty()) WriteState(o.State, device, adapter);
   }
 
+  // Only the link made above, if it still points at this process's own terminal (whose number
+  // no other process can have while the bridge holds it open).
+  if (!o.Link.empty() && LinkTarget(o.Link) == bridge->SlavePath()) ::unlink(o.Link.c_str());
   bridge->Stop();
   adapter.Stop();
-  // Only the link made above, if it still stands as it was made.
-  if (!o.Link.empty() && LinkTarget(o.Link) == bridge->SlavePath()) ::unlink(o.Link.c_str());
   int status = 0;
   if (!o.State.empty() && !WriteState(o.State, device, adapter)) {
     std::fprintf(stderr, "zo-sim: cannot write %s\n", o.State.c_str());

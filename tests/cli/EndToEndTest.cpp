@@ -360,7 +360,7 @@ TEST_F(ZocfgEndToEnd, AWriteTheDeviceIgnoresNamesTheSettingsThatDiffer) {
   EXPECT_TRUE(Contains(r.Out, "\"ok\": false")) << r.Out;
 }
 
-TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrItsOwnLinkStands) {
+TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrALinkToAGoneTerminalStands) {
   // A file where the link would go stays as it is, and zo-sim does not start.
   const std::string taken = folder_.File("taken");
   WriteFile(taken, "mine");
@@ -368,14 +368,21 @@ TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrItsOwnLinkStands) {
   EXPECT_EQ(r.Status, 1) << r.Err;
   EXPECT_EQ(ReadFile(taken), "mine");
 
-  // A link an earlier zo-sim left is replaced, and removed at exit.
+  // A link an earlier zo-sim left is replaced, and removed at exit. A second zo-sim leaves the
+  // running one's link alone and does not start.
   const std::string link = folder_.File("link");
   ASSERT_EQ(::symlink("/dev/pts/999", link.c_str()), 0);
+  const auto target = [&] {
+    char text[64] = {};
+    return ::readlink(link.c_str(), text, sizeof text - 1) > 0 ? std::string(text) : "";
+  };
   {
     SimProcess sim(folder_, {"--link", link});
-    char target[64] = {};
-    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(target, sim.Path());
+    EXPECT_EQ(target(), sim.Path());
+    r = RunProgram(folder_, "zo-sim", {"--link", link}, 10000);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_TRUE(Contains(r.Err, "a terminal in use")) << r.Err;
+    EXPECT_EQ(target(), sim.Path());
     sim.Stop();
   }
   struct stat st {};

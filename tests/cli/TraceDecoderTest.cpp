@@ -1,7 +1,10 @@
 // Decoding traces: a DL2 trace with one planted fault of each kind flags each once and nothing
 // else; traces recorded from the simulated DL1, and from the simulated DL2 amid other stations'
-// traffic, on the virtual clock decode to requests, echoes and replies without flags.
+// traffic, on the virtual clock decode to requests, echoes and replies without flags; replies of
+// a device slower than the time-out are late on the requests they answer; and decode reads every
+// line of a file whole, counts what it cannot understand, and always ends with its summary.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "adapter/DlxTools.h"
+#include "cli/Commands.h"
 #include "cli/TraceDecoder.h"
 #include "drivers/Bustools.h"
 #include "serial/TraceBackend.h"
@@ -74,7 +78,7 @@ TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
   t += "garbage\n";                                                                   // warning
   t += Lines(1010, "PC>", Request(3, 0x12)) + Lines(1045, "<DEV", Request(3, 0x12));  // repeated
   t += Lines(1600, "<DEV", Reply(3, 0x12));                                           // late
-  t += Lines(1650, "<DEV", Reply(2, 0x12));                                           // unmatched
+  t += Lines(1650, "<DEV", Reply(9, 0x12));                                           // unmatched
   Bytes bad = Reply(4, 0x20);
   bad[4] ^= 0x01;
   t += Lines(1900, "<DEV", bad);     // checksum
@@ -110,7 +114,7 @@ TEST(TraceDecoder, EachPlantedFaultIsFlaggedOnceOnItsFrame) {
   EXPECT_EQ(flags("request #3"),
             std::vector<std::string>{"repeated request: the previous one got no reply"});
   EXPECT_EQ(flags("reply #3"), std::vector<std::string>{"late reply: 590 ms"});
-  EXPECT_EQ(flags("reply #2"),
+  EXPECT_EQ(flags("reply #9"),
             std::vector<std::string>{"unmatched reply: the last request was #3"});
   EXPECT_EQ(flags("frame dropped by the driver"), std::vector<std::string>{"checksum failure"});
   EXPECT_EQ(flags("bytes outside any frame"), std::vector<std::string>{"bytes outside any frame"});
@@ -203,6 +207,97 @@ TEST(TraceDecoder, TracesOfTheSimulatedDL2AmidOtherStationsTrafficDecodeWithoutF
     ASSERT_EQ(FlagCount(d), 0) << "seed " << seed << "\n" << Listing(d);
     ASSERT_NE(d.Find("software version 1711104"), nullptr) << "seed " << seed;
   }
+}
+
+TEST(TraceDecoder, RepliesOfADeviceSlowerThanTheTimeOutAreLateOnTheRequestsTheyAnswer) {
+  // Each reply comes after the driver has given its request up and sent the next one.
+  VirtualRig rig({.TurnaroundMs = 550});
+  const TDecoded d = Decode(Traced(rig, [](TBusDriver& Driver) {
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(ReadSoftwareVersion(Driver), -1);
+    Delay(1000);  // the last reply comes in
+  }));
+  int replies = 0;
+  for (const TDecodedFrame& f : d.Frames) {
+    if (f.Meaning.rfind("reply #", 0) != 0) continue;
+    ++replies;
+    ASSERT_EQ(f.Flags.size(), 1u) << Listing(d);
+    EXPECT_EQ(f.Flags[0].rfind("late reply: 5", 0), 0u) << Listing(d);
+  }
+  EXPECT_EQ(replies, 3) << Listing(d);
+  EXPECT_EQ(d.Summary.Flags[tfUnmatched], 0) << Listing(d);
+  EXPECT_EQ(d.Summary.Flags[tfLate], 3) << Listing(d);
+}
+
+struct TDecodeRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+std::string Contents(std::FILE* F) {
+  std::string text;
+  std::rewind(F);
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, F)) > 0;)
+    text.append(buffer, n);
+  std::fclose(F);
+  return text;
+}
+
+// zocfg decode of a file holding `Trace`, reading at most `MaxBytes` of it whole.
+TDecodeRun DecodeFile(const std::string& Trace, std::size_t MaxBytes) {
+  char path[] = "/tmp/zo-decode-XXXXXX";
+  const int fd = ::mkstemp(path);
+  TDecodeRun run;
+  if (fd < 0 || ::write(fd, Trace.data(), Trace.size()) != static_cast<ssize_t>(Trace.size()))
+    return run;
+  ::close(fd);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  TTerminalUi ui(err, false, false);
+  TOptions options;
+  options.Command = TCommand::Decode;
+  options.Files = {path};
+  run.Status = RunDecode(options, ui, out, MaxBytes);
+  ::unlink(path);
+  run.Out = Contents(out);
+  run.Err = Contents(err);
+  return run;
+}
+
+bool Has(const std::string& Text, const std::string& Part) {
+  return Text.find(Part) != std::string::npos;
+}
+
+TEST(TraceDecoder, EveryLineIsReadWholeWhatIsNotUnderstoodIsCountedAndTheSummaryAlwaysComes) {
+  const std::string version = Lines(10, "PC>", {2, 0xFF, 0x56, 0xA9});
+  std::string t;
+  for (const char* stamp : {"inf", "1e308", "nan", "-1", "1e13"})
+    t += std::string("  ") + stamp + " PC>  02  2400 8N1\n";
+  // A NUL, and an escape sequence that would retitle the terminal.
+  const char control[] = "      20.000 open /dev/pts/3\0\x1b]2;owned\x07\n";
+  t += std::string(control, sizeof control - 1);
+  TDecodeRun r = DecodeFile(t + version + "      30.000 purge\n", 1 << 20);
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(Has(r.Out, "adapter command 'V'")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "purge")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "; 6 lines not understood\n")) << r.Out;
+  for (const char* warning :
+       {"line 1: a time stamp out of range", "line 5: a time stamp out of range",
+        "line 6: a control character in the line"})
+    EXPECT_TRUE(Has(r.Err, warning)) << warning << "\n" << r.Err;
+  EXPECT_FALSE(Has(r.Out + r.Err, "owned"));
+
+  // Longer than the limit: the whole lines within it are decoded, as the note says.
+  r = DecodeFile(version + version, version.size() + 10);
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(Has(r.Err, "; only its first 4 lines are decoded")) << r.Err;
+  EXPECT_TRUE(Has(r.Out, "Summary: 1 frames")) << r.Out;
+
+  r = DecodeFile("", 1 << 20);
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_TRUE(Has(r.Err, " is empty")) << r.Err;
+  EXPECT_TRUE(Has(r.Out, "Summary: 0 frames")) << r.Out;
 }
 
 }  // namespace

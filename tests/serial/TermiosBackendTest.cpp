@@ -61,12 +61,60 @@ TEST(ParityMarkDecoder, SplitsErroredBytesFromDoubledFF) {
   EXPECT_FALSE(d.Take().Errored);
 }
 
+TEST(ParityMarkDecoder, TheDriversErrorCountersTellParityFromFramingErrors) {
+  // (parity, framing) of the errored bytes decoded, in order.
+  TParityMarkDecoder d;
+  const auto errored = [&d] {
+    std::vector<std::pair<bool, bool>> kinds;
+    while (!d.Empty())
+      if (const auto b = d.Take(); b.Errored) kinds.emplace_back(b.Parity, b.Framing);
+    return kinds;
+  };
+  using Kinds = std::vector<std::pair<bool, bool>>;
+  const std::uint8_t marked[] = {0xFF, 0x00, 0x82}, plain[] = {0x41};
+  d.Baseline({7, 30});
+  // One errored byte per read, as a DL1 at 1200 baud delivers them: the counter that rose says.
+  d.Feed(marked, 3);
+  d.Counted({8, 30});
+  d.Feed(marked, 3);
+  d.Counted({8, 31});
+  EXPECT_EQ(errored(), (Kinds{{true, false}, {false, true}}));
+  // A rise counted one read before its byte, whose marking is split across reads.
+  d.Feed(plain, 1);
+  d.Counted({8, 32});
+  d.Feed(marked, 2);
+  d.Counted({8, 32});
+  d.Feed(marked + 2, 1);
+  d.Counted({8, 32});
+  EXPECT_EQ(errored(), (Kinds{{false, true}}));
+  // Errored bytes of one read share the kind that rose (a USB converter counts a packet once);
+  // where both rose, each may have both; without a rise the counters say nothing.
+  d.Feed(marked, 3);
+  d.Feed(marked, 3);
+  d.Counted({9, 32});
+  d.Feed(marked, 3);
+  d.Counted({10, 33});
+  d.Feed(marked, 3);
+  d.Counted({10, 33});
+  EXPECT_EQ(errored(), (Kinds{{true, false}, {true, false}, {true, true}, {false, false}}));
+  // A purge's baseline: what was counted of the bytes thrown away is no later byte's.
+  d.Counted({10, 34});
+  d.Clear();
+  d.Baseline({10, 35});
+  d.Feed(marked, 3);
+  d.Counted({11, 35});
+  EXPECT_EQ(errored(), (Kinds{{true, false}}));
+}
+
 TEST(TermiosBackend, CarriesBytesBothWaysIncludingFF) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
   auto port = OpenSlave(pty, 200, 200, 0);
   ASSERT_TRUE(port);
   EXPECT_EQ(port->Describe(), pty.SlavePath());
+  // A pseudo-terminal keeps no error counters: said once, for the text log.
+  EXPECT_NE(port->OpenNote().find("\nno error counters on " + pty.SlavePath()), std::string::npos)
+      << port->OpenNote();
 
   const std::vector<std::uint8_t> in = {0x01, 0xFF, 0x00, 0xFF, 0xFF, 0x7E};
   pty.Send(in);

@@ -141,6 +141,17 @@ TEST_F(SettingsFileTest, VoltageClassConversionAndClamping) {
   EXPECT_EQ(SettingTable[SettingDCRestart].Value, 380);
   EXPECT_EQ(SettingTable[SettingChargeCurrent].Value, 40);  // taken as it is
 
+  // At and beyond the device word's limits a doubled value ends at the bound it went beyond.
+  for (const std::int32_t high : {65535, 0x40000000, 0x7FFFFFFF}) {
+    records[0] = high;
+    records[1] = -1;
+    EXPECT_EQ(Load(WithChecksum(records)),
+              "IThere were 2 settings out of bounds.\rThese settings are changed to valid values.")
+        << high;
+    EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 3200) << high;
+    EXPECT_EQ(SettingTable[SettingFloatVoltage].Value, 2400) << high;
+  }
+
   // The reverse halves; values the conversion takes out of bounds are clamped and counted.
   std::vector<std::int32_t> from24 = {2880, 2760, 40, 230,  120, 8, 10, 2350,
                                       3200, 5,    2,  2000, 380, 1, 2};

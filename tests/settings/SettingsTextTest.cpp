@@ -90,6 +90,14 @@ TEST(SettingsText, LoadsWithTheBoundsAndVoltageConversionOfASettingsFile) {
   LoadAnySettingsFile(model.Folder().File("van.zsf"), message);
   EXPECT_EQ(message, "");
   EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 2880);
+
+  // A voltage far beyond the device word ends at the maximum, not wrapped by the doubling to a
+  // small number and corrected to the minimum.
+  WriteBytes(file, "System voltage = 12 V\nAbsorption voltage = 11000000 V\n");
+  LoadAnySettingsFile(file, message);
+  EXPECT_EQ(message,
+            "IThere was 1 setting out of bounds.\rThis setting is changed to a valid value.");
+  EXPECT_EQ(SettingTable[SettingAbsorptionVoltage].Value, 3200);
 }
 
 TEST(SettingsText, ALineThatIsNotUnderstoodIsAnErrorWithItsNumberAndChangesNothing) {
