@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/LocalTime.h"
 #include "threads/Sema.h"
 
 namespace zo {
@@ -55,11 +56,9 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 std::string DateTimeText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const TLocalTime local = LocalTimeOf(std::time(nullptr));
   char buffer[64];
-  std::strftime(buffer, sizeof buffer, "%x %X", &local);
+  std::strftime(buffer, sizeof buffer, "%x %X", &local.Fields);
   return buffer;
 }
 

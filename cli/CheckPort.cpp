@@ -6,9 +6,9 @@
 #include "cli/Outcome.h"
 #include "cli/PortCommands.h"
 #include "cli/TraceBackend.h"
+#include "platform/Files.h"
 #include "serial/PortCheck.h"
 #include "serial/PortNames.h"
-#include "serial/TermiosBackend.h"
 
 namespace zo {
 
@@ -67,7 +67,7 @@ int CheckPort(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
   ParsePort(Options.Port, target, error);  // checked with the command line
 
   std::FILE* trace = nullptr;
-  if (!Options.Trace.empty() && (trace = std::fopen(Options.Trace.c_str(), "w")) == nullptr) {
+  if (!Options.Trace.empty() && (trace = OpenFile(Options.Trace, "w")) == nullptr) {
     Ui.Note("Cannot create trace file: " + Options.Trace, TMsgDlgType::mtError);
     return ExitFile;
   }
@@ -78,9 +78,9 @@ int CheckPort(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
     port = OpenSerialDevice(target.Number, why);
     if (port) name += " (" + port->Describe() + ")";
   } else {
-    int errno_value = 0;
-    port = TermiosBackend::Open(target.Path, errno_value);
-    if (!port) why = ExplainOpenFailure(target.Path, errno_value);
+    int error_number = 0;
+    port = OpenSerialPath(target.Path, error_number);
+    if (!port) why = ExplainOpenFailure(target.Path, error_number);
   }
   if (!port) {
     if (trace != nullptr) std::fclose(trace);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "cli/SendSettings.h"
 #include "cli/Session.h"
 #include "data/CarriedFirmware.h"
+#include "platform/Files.h"
 #include "serial/TraceBackend.h"
 #include "settings/AtomicFile.h"
 #include "settings/SettingTexts.h"
@@ -569,9 +571,8 @@ int Dispatch(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
 
 int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
   // With --json the command's document is held back: a failure replaces it by one of its own.
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* held = Options.Json ? open_memstream(&buffer, &size) : nullptr;
+  std::unique_ptr<THeldOutput> output = Options.Json ? std::make_unique<THeldOutput>() : nullptr;
+  std::FILE* held = output ? output->Stream() : nullptr;
   int status = Dispatch(Options, Ui, held != nullptr ? held : Out);
   // The trace file is closed with the session: a failure up to its close is a file error.
   const std::string trace_failure = TraceWriteFailure();
@@ -581,9 +582,7 @@ int RunCommand(const TOptions& Options, TTerminalUi& Ui, std::FILE* Out) {
     status = ExitFile;
   }
   if (held != nullptr) {
-    std::fclose(held);
-    const std::string document(buffer, size);
-    std::free(buffer);
+    const std::string document = output->Take();
     // diff answers "different" with status 1, as diff does: that is its result, not a failure.
     const bool answered = status == ExitOk || (Options.Command == TCommand::Diff &&
                                                status == ExitCommunication && !document.empty());

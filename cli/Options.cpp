@@ -204,6 +204,9 @@ class TCommandLine {
 TCommandLine::TCommandLine() {
   App.formatter(std::make_shared<THelpFormatter>());
   App.set_help_flag();
+  // CLI11 would take a word starting with "/" for an option on Windows; here options start with
+  // "-" everywhere, and "/v1711104" or a path stays a value. The commands inherit it.
+  App.allow_windows_style_options(false);
   // Options before the command are moved behind it before parsing; the program itself only
   // looks for --help when no command is given.
   App.allow_extras();
@@ -543,7 +546,7 @@ bool ParsePort(const std::string& Text, TPortTarget& Target, std::string& Error)
     Target.Number = static_cast<std::uint8_t>(number);
     return true;
   }
-  if (Text.find('/') != std::string::npos) {
+  if (Text.find_first_of("/\\") != std::string::npos) {
     Target.Path = Text;
     return true;
   }

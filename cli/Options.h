@@ -66,8 +66,8 @@ struct TPortTarget {
 // --help anywhere makes the rest of the line count for nothing but choosing the help text.
 bool ParseOptions(int Argc, const char* const* Argv, TOptions& Options, std::string& Error);
 
-// A port number by the rule for typed numbers (1 to 255), else a path containing "/". False
-// with `Error` set otherwise.
+// A port number by the rule for typed numbers (1 to 255), else a path containing "/" or "\"
+// (\\.\COM3 on Windows). False with `Error` set otherwise.
 bool ParsePort(const std::string& Text, TPortTarget& Target, std::string& Error);
 
 // The help text of the program (TCommand::None) or of one command.

@@ -1,15 +1,11 @@
 #include "cli/Outcome.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
+#include "platform/Files.h"
 #include "serial/PortNames.h"
 #include "settings/VersionFile.h"
 
@@ -17,29 +13,24 @@ namespace zo {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // The name of a file that does not exist yet, with its folder resolved: two spellings of one
 // folder ("out.txt", "./out.txt") give the same text.
-std::string ResolvedName(const std::string& Path) {
-  const std::size_t slash = Path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : Path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
-  char resolved[PATH_MAX];
-  if (::realpath(folder.c_str(), resolved) == nullptr) return Path;
-  return std::string(resolved) + "/" + name;
+fs::path ResolvedName(const fs::path& Path) {
+  std::error_code error;
+  const fs::path folder = fs::canonical(fs::absolute(Path, error).parent_path(), error);
+  return error ? Path : folder / Path.filename();
 }
 
 bool SameFile(const std::string& A, const std::string& B) {
-  struct stat a {
-  }, b{};
-  const bool a_exists = ::stat(A.c_str(), &a) == 0;
-  const bool b_exists = ::stat(B.c_str(), &b) == 0;
-  if (a_exists && b_exists) {
-    // Two device files of one terminal (a port and a node made for it) are one line.
-    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev) return true;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-  }
+  std::error_code error;
+  const fs::path a = PathOf(A), b = PathOf(B);
+  const bool a_exists = fs::exists(a, error);
+  const bool b_exists = fs::exists(b, error);
+  if (a_exists && b_exists) return SameExistingFile(A, B);
   if (a_exists != b_exists) return false;
-  return ResolvedName(A) == ResolvedName(B);
+  return ResolvedName(a) == ResolvedName(b);
 }
 
 }  // namespace
@@ -87,13 +78,14 @@ std::string OutputConflict(const TOptions& Options) {
 }
 
 std::string WhyUnreadable(const std::string& Path) {
-  const int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  struct stat st {};
-  const bool known = ::fstat(fd, &st) == 0;
-  ::close(fd);
-  if (known && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-  if (known && !S_ISREG(st.st_mode)) return "not a regular file";
+  // What the file is, without opening it: opening a pipe could block.
+  std::error_code error;
+  const fs::file_status status = fs::status(PathOf(Path), error);
+  if (fs::is_directory(status)) return std::strerror(EISDIR);
+  if (fs::exists(status) && !fs::is_regular_file(status)) return "not a regular file";
+  std::FILE* file = OpenFile(Path, "r");
+  if (file == nullptr) return std::strerror(errno);
+  std::fclose(file);
   return "a read failed";
 }
 

@@ -9,8 +9,8 @@
 #include "cli/Outcome.h"
 #include "data/CarriedFirmware.h"
 #include "drivers/Bustools.h"
+#include "platform/Files.h"
 #include "serial/PortNames.h"
-#include "serial/TermiosBackend.h"
 #include "serial/TraceBackend.h"
 #include "settings/Settings.h"
 #include "settings/VersionFile.h"
@@ -128,7 +128,7 @@ int TSession::OpenPort() {
   // The trace file first: a file that cannot be created must not cost a detection.
   std::FILE* trace = nullptr;
   if (!options_.Trace.empty()) {
-    trace = std::fopen(options_.Trace.c_str(), "w");
+    trace = OpenFile(options_.Trace, "w");
     if (trace == nullptr) {
       const int error = errno;
       ui_.Note("Cannot create trace file: " + options_.Trace, TMsgDlgType::mtError);
@@ -153,13 +153,13 @@ int TSession::OpenPort() {
     port_name_ += " (" + backend->Describe() + ")";
   } else {
     number = PathPortNumber;
-    int errno_value = 0;
-    backend = TermiosBackend::Open(target.Path, errno_value);
+    int error_number = 0;
+    backend = OpenSerialPath(target.Path, error_number);
     port_name_ = target.Path;
     if (!backend) {
       if (trace != nullptr) std::fclose(trace);
       ShowMessageBox("Cannot open port: " + target.Path, TMsgDlgType::mtError);
-      ui_.Context(ExplainOpenFailure(target.Path, errno_value));
+      ui_.Context(ExplainOpenFailure(target.Path, error_number));
       return ExitCommunication;
     }
   }

@@ -1,11 +1,10 @@
 // zocfg: the command-line program. It runs the same core as the window, on the plain
 // main-thread queue, with messages on standard error and results on standard output.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
@@ -13,15 +12,21 @@
 #include "cli/Outcome.h"
 #include "cli/Session.h"
 #include "cli/TerminalUi.h"
+#include "platform/Console.h"
 #include "threads/MainThread.h"
 #include "threads/UiServices.h"
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = zo::ProgramArguments(argc, argv);
+  std::vector<const char*> words;
+  for (std::size_t i = 1; i < arguments.size(); ++i)
+    words.push_back(arguments[i].c_str());
+  zo::UseUtf8Console();
   // From the start: a closed pipe must give a write error, not end the program silently.
   zo::InstallInterruptHandlers();
   zo::TOptions options;
   std::string error;
-  bool usable = zo::ParseOptions(argc - 1, argv + 1, options, error);
+  bool usable = zo::ParseOptions(static_cast<int>(words.size()), words.data(), options, error);
   // Checked before anything is opened for writing.
   if (usable && !options.Help) {
     error = zo::OutputConflict(options);
@@ -30,8 +35,8 @@ int main(int argc, char** argv) {
   if (!usable) {
     std::fprintf(stderr, "zocfg: %s\nTry \"zocfg --help\".\n", error.c_str());
     // --json promises one document also when the command line is wrong.
-    for (int i = 1; i < argc; ++i)
-      if (std::string(argv[i]) == "--json") {
+    for (const char* word : words)
+      if (std::string(word) == "--json") {
         std::fputs(zo::FailureDocument(options.Command, zo::ExitUsage, error).c_str(), stdout);
         break;
       }
@@ -50,7 +55,7 @@ int main(int argc, char** argv) {
 
   zo::PlainMainThread main_thread;
   zo::SetMainThread(&main_thread);
-  zo::TTerminalUi ui(stderr, options.Yes, ::isatty(STDERR_FILENO) == 1);
+  zo::TTerminalUi ui(stderr, options.Yes, zo::IsTerminal(stderr));
   zo::SetUi(&ui);
   const int status = zo::RunCommand(options, ui, stdout);
   zo::SetUi(nullptr);

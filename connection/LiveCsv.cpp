@@ -9,6 +9,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/Files.h"
+#include "platform/LocalTime.h"
+
 namespace zo {
 
 namespace {
@@ -22,12 +25,10 @@ std::string IsoTime(std::int64_t WallMs) {
     ms += 1000;
     --seconds;
   }
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const TLocalTime local = LocalTimeOf(static_cast<std::time_t>(seconds));
   char text[48];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = local.tm_gmtoff / 60;
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local.Fields);
+  const long offset = local.OffsetSeconds / 60;
   const long magnitude = offset < 0 ? -offset : offset;
   char rest[48];
   std::snprintf(rest, sizeof rest, ".%03d%c%02ld:%02ld", static_cast<int>(ms),
@@ -80,7 +81,7 @@ bool TLiveCsvWriter::Open(const std::string& Path) {
   error_.clear();
   path_ = Path;
   if (Path == "-") return Attach(stdout);
-  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = CreateForWriting(Path);
   if (fd < 0) {
     error_ = "Cannot create file: " + Path + " (" + std::strerror(errno) + ")";
     return false;

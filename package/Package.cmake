@@ -4,6 +4,10 @@
 # changelog.
 
 set(ZO_PACKAGE_DIR ${CMAKE_CURRENT_LIST_DIR})
+if(WIN32)
+  include(${ZO_PACKAGE_DIR}/PackageWindows.cmake)
+  return()
+endif()
 set(ZO_GENERATED_DOCS ${CMAKE_BINARY_DIR}/package)
 file(MAKE_DIRECTORY ${ZO_GENERATED_DOCS})
 

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only when some are missing.
-# Usage: scripts/deps.sh package...
+# Usage: scripts/deps.sh [--no-install-recommends] package...
 set -euo pipefail
+options=()
+if [ "${1:-}" = "--no-install-recommends" ]; then
+  options+=("$1")
+  shift
+fi
 missing=()
 for p in "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -12,4 +17,4 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}"
+$SUDO apt-get install -y -qq "${options[@]}" "${missing[@]}"

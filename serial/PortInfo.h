@@ -34,7 +34,19 @@ enum class TDl1Verdict {
 };
 
 // "suits", "suits with low latency", "unsuitable", "not known": also the JSON values.
-const char* Dl1VerdictName(TDl1Verdict Verdict);
+inline const char* Dl1VerdictName(TDl1Verdict Verdict) {
+  switch (Verdict) {
+    case TDl1Verdict::Suits:
+      return "suits";
+    case TDl1Verdict::SuitsWithLowLatency:
+      return "suits with low latency";
+    case TDl1Verdict::Unsuitable:
+      return "unsuitable";
+    case TDl1Verdict::NotKnown:
+      break;
+  }
+  return "not known";
+}
 
 struct TPortHolder {
   long Pid = 0;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Files.h"
+
 namespace zo {
 
 namespace {
@@ -25,7 +27,7 @@ bool TraceOpenedPorts(const std::string& Path) {
   std::lock_guard<std::mutex> lock(trace_path_mutex);
   trace_path.clear();
   if (Path.empty()) return true;
-  std::FILE* f = std::fopen(Path.c_str(), "w");
+  std::FILE* f = OpenFile(Path, "w");
   if (f == nullptr) return false;
   std::fclose(f);
   trace_path = Path;
@@ -35,7 +37,7 @@ bool TraceOpenedPorts(const std::string& Path) {
 std::unique_ptr<SerialBackend> TracedIfAsked(std::unique_ptr<SerialBackend> Backend) {
   std::lock_guard<std::mutex> lock(trace_path_mutex);
   if (!Backend || trace_path.empty()) return Backend;
-  std::FILE* f = std::fopen(trace_path.c_str(), "a");
+  std::FILE* f = OpenFile(trace_path, "a");
   if (f == nullptr) return Backend;
   return std::make_unique<TTraceBackend>(std::move(Backend), f);
 }

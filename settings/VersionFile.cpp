@@ -1,11 +1,9 @@
 #include "settings/VersionFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdint>
 
+#include "platform/Files.h"
 #include "settings/AtomicFile.h"
 #include "threads/Sema.h"
 #include "threads/UiServices.h"
@@ -118,22 +116,14 @@ std::string EncodeVersionFile(const std::vector<TVersion::TRecord>& Records) {
   return data;
 }
 
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  const std::string path(buffer, static_cast<std::size_t>(n));
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string VersionFilePath(const std::string& Folder) {
   const std::string base = Folder.empty() || Folder.back() == '/' ? Folder : Folder + "/";
   const std::string upper = base + "VERSION.DAT";
   const std::string lower = base + "version.dat";
-  struct stat st {};
-  if (stat(upper.c_str(), &st) != 0 && stat(lower.c_str(), &st) == 0) return lower;
+  std::error_code error;
+  if (!std::filesystem::exists(PathOf(upper), error) &&
+      std::filesystem::exists(PathOf(lower), error))
+    return lower;
   return upper;
 }
 

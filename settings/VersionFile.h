@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"  // ExecutableFolder
+
 #include "settings/Settings.h"
 
 namespace zo {
@@ -30,9 +32,6 @@ TVersion::TRecord VersionCheckRecord(const std::vector<TVersion::TRecord>& Recor
 
 // The bytes of a current-kind VERSION.DAT listing `Records` in this order.
 std::string EncodeVersionFile(const std::vector<TVersion::TRecord>& Records);
-
-// The folder of the running executable (from /proc/self/exe); "." when it cannot be found.
-std::string ExecutableFolder();
 
 // The file in `Folder` that InitSettings reads: VERSION.DAT, else version.dat when only that
 // exists (the VERSION.DAT path when neither does).

@@ -1,23 +1,8 @@
 #include "threads/Priority.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-
 #include <algorithm>
 
 namespace zo {
-
-namespace {
-
-long SoftLimit(int Resource) {
-  rlimit r{};
-  if (::getrlimit(Resource, &r) != 0) return 0;
-  if (r.rlim_cur == RLIM_INFINITY) return 1000;
-  return static_cast<long>(r.rlim_cur);
-}
-
-}  // namespace
 
 std::string TScheduling::Describe() const {
   switch (Kind) {
@@ -41,21 +26,6 @@ TScheduling RaiseTimeCritical(const TSchedulingCalls& Calls) {
   const int nice = static_cast<int>(std::max<long>(floor, TimeCriticalNice));
   if (nice < 0 && Calls.SetNice(nice)) return {TSchedulingKind::Nice, nice};
   return {};
-}
-
-TSchedulingCalls SystemSchedulingCalls(pthread_t Handle, int Tid) {
-  TSchedulingCalls calls;
-  calls.RtPrioLimit = [] { return SoftLimit(RLIMIT_RTPRIO); };
-  calls.NiceLimit = [] { return SoftLimit(RLIMIT_NICE); };
-  calls.SetFifo = [Handle](int Priority) {
-    sched_param p{};
-    p.sched_priority = Priority;
-    return ::pthread_setschedparam(Handle, SCHED_FIFO, &p) == 0;
-  };
-  calls.SetNice = [Tid](int Nice) {
-    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(Tid), Nice) == 0;
-  };
-  return calls;
 }
 
 }  // namespace zo

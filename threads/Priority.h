@@ -1,15 +1,19 @@
-// How a time-critical thread (an adapter driver's) is raised above the rest of the machine.
+// Thread priorities on the system, and how a time-critical thread (an adapter driver's) is raised
+// above the rest of the machine.
 //
-// In order: real-time scheduling (SCHED_FIFO) at a low real-time priority, which needs
+// Linux, in order: real-time scheduling (SCHED_FIFO) at a low real-time priority, which needs
 // RLIMIT_RTPRIO above 0 (or the CAP_SYS_NICE capability); else the highest nice level that
 // RLIMIT_NICE allows; else normal scheduling. Refusals are expected for an ordinary user and are
 // not errors: the outcome says which one the thread got.
+//
+// Windows: the thread priority of the level's name (THREAD_PRIORITY_TIME_CRITICAL for
+// tpTimeCritical), which every user may set within the process's priority class.
 #pragma once
-
-#include <pthread.h>
 
 #include <functional>
 #include <string>
+
+#include "threads/Thread.h"
 
 namespace zo {
 
@@ -41,7 +45,16 @@ struct TSchedulingCalls {
 // is; returns what it got.
 TScheduling RaiseTimeCritical(const TSchedulingCalls& Calls);
 
-// The calls on the system for one thread: `Handle` its pthread, `Tid` its kernel thread id.
-TSchedulingCalls SystemSchedulingCalls(pthread_t Handle, int Tid);
+// Linux: the calls on the system for one thread.
+TSchedulingCalls SystemSchedulingCalls(const TNativeThread& Thread);
+
+// The calling thread.
+TNativeThread CurrentNativeThread();
+
+// Gives `Thread` the priority `Priority`, as far as the system allows. For tpTimeCritical returns
+// what the thread got, in words for the text log; empty for the other levels. `Before` is what
+// the last call returned for the thread.
+std::string ApplyThreadPriority(const TNativeThread& Thread, TThreadPriority Priority,
+                                const std::string& Before);
 
 }  // namespace zo

@@ -1,11 +1,5 @@
 #include "threads/Thread.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "threads/Clock.h"
 #include "threads/MainThread.h"
 #include "threads/Priority.h"
@@ -37,8 +31,10 @@ void TThread::Resume() {
 }
 
 void TThread::Run() {
-  native_handle_.store(::pthread_self());
-  native_tid_.store(static_cast<int>(::syscall(SYS_gettid)));
+  {
+    std::lock_guard<std::mutex> lock(scheduling_mutex_);
+    native_ = CurrentNativeThread();
+  }
   ApplyPriority();
   try {
     Execute();
@@ -93,28 +89,9 @@ void TThread::SetPriority(TThreadPriority Value) {
 }
 
 void TThread::ApplyPriority() {
-  const int tid = native_tid_.load();
-  if (tid == 0) return;
-  const pthread_t handle = native_handle_.load();
-  if (priority_.load() == tpTimeCritical) {
-    const TScheduling got = RaiseTimeCritical(SystemSchedulingCalls(handle, tid));
-    std::lock_guard<std::mutex> lock(scheduling_mutex_);
-    scheduling_report_ = got.Describe();
-    return;
-  }
-  bool was_real_time = false;
-  {
-    std::lock_guard<std::mutex> lock(scheduling_mutex_);
-    was_real_time = scheduling_report_.rfind("real-time", 0) == 0;
-    scheduling_report_.clear();
-  }
-  if (was_real_time) {
-    sched_param p{};
-    (void)::pthread_setschedparam(handle, SCHED_OTHER, &p);
-  }
-  static constexpr int kNice[] = {19, 10, 5, 0, -2, -5, -10};
-  // Raising a priority needs a privilege that an ordinary user does not have: ignore the refusal.
-  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[priority_.load()]);
+  std::lock_guard<std::mutex> lock(scheduling_mutex_);
+  if (!native_.Known()) return;
+  scheduling_report_ = ApplyThreadPriority(native_, priority_.load(), scheduling_report_);
 }
 
 std::string TThread::SchedulingReport() const {

@@ -20,6 +20,13 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 
 constexpr std::uint32_t ThreadStillActive = 259;
 
+// A running thread as the system names it, for setting its priority (threads/Priority.h).
+struct TNativeThread {
+  std::uintptr_t Handle = 0;  // Linux: the pthread
+  long Id = 0;                // Linux: the kernel's thread id; Windows: the thread id
+  bool Known() const { return Id != 0; }
+};
+
 class TThread {
  public:
   // CreateSuspended true: the worker does not start before Resume.
@@ -45,9 +52,9 @@ class TThread {
   void FreeWhenEnded();
 
   // Best effort: on Linux a process may not be allowed to raise a thread's priority; that is not
-  // an error. The level is kept and reported either way. tpTimeCritical asks for real-time
-  // scheduling, else the best nice level allowed (threads/Priority.h); the other levels map to
-  // nice values.
+  // an error. The level is kept and reported either way. On Linux tpTimeCritical asks for
+  // real-time scheduling, else the best nice level allowed (threads/Priority.h), and the other
+  // levels map to nice values; on Windows each level is the thread priority of its name.
   void SetPriority(TThreadPriority Value);
   TThreadPriority Priority() const { return priority_.load(); }
   // What a tpTimeCritical thread got, for the text log: empty until the running thread has
@@ -85,9 +92,8 @@ class TThread {
   bool ended_ = false;
   std::atomic<TThreadPriority> priority_{tpNormal};
   std::atomic<std::uint32_t> exit_code_{ThreadStillActive};
-  std::atomic<int> native_tid_{0};
-  std::atomic<pthread_t> native_handle_{};
-  mutable std::mutex scheduling_mutex_;  // guards scheduling_report_
+  mutable std::mutex scheduling_mutex_;  // guards native_ and scheduling_report_
+  TNativeThread native_;                 // known once the thread runs
   std::string scheduling_report_;
 };
 

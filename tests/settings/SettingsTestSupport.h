@@ -2,11 +2,9 @@
 // file helpers, and the settings model built on a chosen VERSION.DAT.
 #pragma once
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -78,37 +76,38 @@ class ScriptDriver final : public TBusDriver {
   void Execute() override {}
 };
 
-// A fresh folder under the system's temporary folder, removed with its files afterwards.
+// A fresh folder under the system's temporary folder, removed with its files afterwards (also
+// files and a folder made read-only).
 class TempFolder {
  public:
   TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/zo-settings-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    path_ = mkdtemp(name.data()) != nullptr ? name.data() : "";
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    for (unsigned n = static_cast<unsigned>(std::rand()); path_.empty(); ++n) {
+      const fs::path folder = base / ("zo-settings-" + std::to_string(n % 1000000));
+      if (fs::create_directory(folder, ec)) path_ = folder.generic_string();
+      if (ec) break;
+    }
   }
   ~TempFolder() {
-    for (const std::string& f : Files()) {
-      const std::string p = path_ + "/" + f;
-      chmod(p.c_str(), 0600);
-      unlink(p.c_str());
-    }
-    chmod(path_.c_str(), 0700);
-    rmdir(path_.c_str());
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (const std::string& f : Files())
+      fs::permissions(File(f), fs::perms::owner_read | fs::perms::owner_write,
+                      fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
   }
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // The names in the folder (without "." and "..").
+  // The names in the folder, sorted.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path_.c_str())) {
-      while (dirent* e = readdir(d)) {
-        const std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      closedir(d);
-    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+      names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
 
@@ -131,8 +130,8 @@ inline void WriteBytes(const std::string& path, const std::string& data) {
 
 // The bytes of a regular file; empty for anything else (a pipe would block).
 inline std::string ReadBytes(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return "";
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();

@@ -17,7 +17,6 @@
 #include <fstream>
 #include <tuple>
 
-#include "serial/SimLine.h"
 #include "serial/TermiosBackend.h"
 
 namespace zo {
@@ -210,44 +209,14 @@ std::vector<TPortInfo> EnumerateSerialPorts() {
   return EnumerateSerialPortsIn("/sys/class/tty", "/dev", "/dev/serial/by-id");
 }
 
-std::string PortDevicePath(std::uint8_t Port) {
-  if (Port == 0) return {};
-  const std::string variable = "ZO_COM" + std::to_string(Port);
-  if (const char* value = std::getenv(variable.c_str()); value && *value) return value;
+std::string SystemPortPath(std::uint8_t Port) {
   for (const TPortInfo& p : EnumerateSerialPorts())
     if (p.Number == Port) return p.Path;
   return {};
 }
 
-std::unique_ptr<SerialBackend> OpenSerialDevice(std::uint8_t Port, std::string& Why) {
-  Why.clear();
-  if (Port == 0) {
-    Why = "there is no port 0";
-    return nullptr;
-  }
-  if (std::shared_ptr<SimLine> line = SimPortRegistry::Find(Port)) {
-    std::unique_ptr<SerialBackend> backend = line->OpenPortSide();
-    if (!backend) {
-      Why = "simulated line " + line->Name() +
-            (line->Plugged() ? " is in use by another port" : " is unplugged");
-    }
-    return backend;
-  }
-  const std::string path = PortDevicePath(Port);
-  if (path.empty()) {
-    const std::string n = std::to_string(Port);
-    Why = "COM" + n + ": no serial port has this number (" +
-          std::to_string(EnumerateSerialPorts().size()) + " found); ZO_COM" + n +
-          "=<device path> chooses one";
-    return nullptr;
-  }
-  int error = 0;
-  std::unique_ptr<TermiosBackend> backend = TermiosBackend::Open(path, error);
-  if (!backend) {
-    Why = ExplainOpenFailure(path, error);
-    return nullptr;
-  }
-  return backend;
+std::unique_ptr<SerialBackend> OpenSerialPath(const std::string& Path, int& Error) {
+  return TermiosBackend::Open(Path, Error);
 }
 
 std::string ExplainOpenFailure(const std::string& Path, int Error) {

@@ -1,5 +1,3 @@
-#include "settings/AtomicFile.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -12,21 +10,14 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
+
+#include "settings/AtomicFile.h"
+#include "settings/AtomicFileParts.h"
 
 namespace zo {
 
 namespace {
-
-std::mutex hook_mutex;
-TAtomicFailureHook failure_hook;
-
-// False when the test seam makes `step` fail.
-bool StepAllowed(TAtomicStep step) {
-  std::lock_guard<std::mutex> lock(hook_mutex);
-  return !failure_hook || failure_hook(step);
-}
 
 bool Fail(std::string* error, const std::string& what, int err) {
   if (error != nullptr) *error = what + (err != 0 ? ": " + std::string(std::strerror(err)) : "");
@@ -70,56 +61,16 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
-}  // namespace
-
-void SetAtomicWriteFailureHook(TAtomicFailureHook Hook) {
-  std::lock_guard<std::mutex> lock(hook_mutex);
-  failure_hook = std::move(Hook);
-}
-
-namespace {
-
-// Temporary names are "<target>.tmp-<host>-<pid>-<six letters or digits>": the host and the
-// process tell the leftover of a writer that was killed on this machine from a file that another
-// writer (on this host or on another one sharing the folder) is still writing, and from the user's
-// own files whose names merely look alike.
-constexpr std::size_t kTempTagLength = 6;
-
-std::string TempPrefix(const std::string& target) {
-  return target + ".tmp-";
-}
-
-// This host's name as it appears in temporary names: no '/' (it is part of a file name).
-std::string HostTag() {
+// This host's name as it appears in temporary names.
+std::string HostName() {
   char buffer[256] = {};
-  if (gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') return "localhost";
-  std::string host = buffer;
-  std::replace(host.begin(), host.end(), '/', '_');
-  return host;
+  if (gethostname(buffer, sizeof buffer - 1) != 0) return "";
+  return buffer;
 }
 
-std::string TempStem(const std::string& target) {
-  return TempPrefix(target) + HostTag() + "-" + std::to_string(getpid()) + "-";
-}
-
-bool IsTagCharacter(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// The id of the writer whose leftover `name` is: the name must be exactly our pattern for
-// `prefix` (the target's name, ".tmp-", this host, "-"), followed by a process id, "-" and the
-// six-character tag. 0 when it is not ours.
-long LeftoverWriter(const std::string& name, const std::string& prefix) {
-  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
-  const std::string rest = name.substr(prefix.size());
-  const auto dash = rest.find('-');
-  if (dash == std::string::npos || dash == 0 || dash > 9 || rest[0] == '0') return 0;
-  if (rest.size() != dash + 1 + kTempTagLength) return 0;
-  for (std::size_t i = 0; i < dash; ++i)
-    if (rest[i] < '0' || rest[i] > '9') return 0;
-  for (std::size_t i = dash + 1; i < rest.size(); ++i)
-    if (!IsTagCharacter(rest[i])) return 0;
-  return std::strtol(rest.c_str(), nullptr, 10);
+// The stem of this process's temporary names for `target`.
+std::string OwnTempStem(const std::string& target) {
+  return TempStem(target, HostName(), static_cast<long>(getpid()));
 }
 
 // Removes the temporary files that earlier writers of `target` on this host left when they were
@@ -127,7 +78,7 @@ long LeftoverWriter(const std::string& name, const std::string& prefix) {
 // pattern whose writer no longer runs goes; everything else in the folder stays.
 void RemoveLeftovers(const std::string& target) {
   const std::string folder = FolderOf(target);
-  const std::string prefix = (TempPrefix(target) + HostTag() + "-").substr(target.rfind('/') + 1);
+  const std::string prefix = TempPrefix(target, HostName()).substr(target.rfind('/') + 1);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
@@ -147,7 +98,7 @@ int CreateTemp(const std::string& target, mode_t mode, bool& named, std::string&
     named = false;
     return fd;
   }
-  std::string pattern = TempStem(target) + std::string(kTempTagLength, 'X');
+  std::string pattern = OwnTempStem(target) + std::string(TempTagLength, 'X');
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int named_fd = mkostemp(name.data(), O_CLOEXEC);
@@ -159,15 +110,9 @@ int CreateTemp(const std::string& target, mode_t mode, bool& named, std::string&
 
 // Gives the unnamed file a temporary name beside the target, for the rename.
 bool NameTemp(int fd, const std::string& target, std::string& temp) {
-  static const char kTagCharacters[] =
-      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  static std::atomic<unsigned> counter{0};
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned n = counter.fetch_add(1) ^ static_cast<unsigned>(std::rand());
-    temp = TempStem(target);
-    for (std::size_t i = 0; i < kTempTagLength; ++i, n /= 62)
-      temp += kTagCharacters[n % 62];
+    temp = OwnTempStem(target) + TempTag();
     if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) return false;
   }

@@ -170,20 +170,6 @@ std::string DriverName(const fs::path& SysEntry) {
 
 }  // namespace
 
-const char* Dl1VerdictName(TDl1Verdict Verdict) {
-  switch (Verdict) {
-    case TDl1Verdict::Suits:
-      return "suits";
-    case TDl1Verdict::SuitsWithLowLatency:
-      return "suits with low latency";
-    case TDl1Verdict::Unsuitable:
-      return "unsuitable";
-    case TDl1Verdict::NotKnown:
-      break;
-  }
-  return "not known";
-}
-
 TPortSystem TPortSystem::Live() {
   TPortSystem s;
   s.Uid = ::getuid();
