@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
   // threads (started below; they inherit it) get the scheduling of the program's driver threads
   // where the system allows it, so that a busy machine does not make it miss the protocol's
   // windows that real hardware keeps.
-  RaiseTimeCritical(SystemSchedulingCalls(pthread_self(), static_cast<int>(::gettid())));
+  RaiseTimeCritical(SystemSchedulingCalls(CurrentNativeThread()));
 
   TSimDeviceConfig device_config;
   device_config.Record = *record;
