@@ -55,7 +55,7 @@ std::string Letter(std::uint8_t L) {
   return L >= 0x20 && L < 0x7F ? std::string("'") + static_cast<char>(L) + "'" : Hex2(L);
 }
 
-std::string LineText(std::int32_t Baud, char Parity) {
+std::string LineSettingsText(std::int32_t Baud, char Parity) {
   return Baud == 0 ? "?" : std::to_string(Baud) + " 8" + std::string(1, Parity) + "1";
 }
 
@@ -195,7 +195,7 @@ void TTraceDecoder::Byte(const TTraceRecord& R) {
       pc_.LineNumber = line_number_;
       pc_.TimeMs = R.TimeMs;
       pc_.Direction = "PC>";
-      pc_.Line = LineText(R.Baud, R.Parity);
+      pc_.Line = LineSettingsText(R.Baud, R.Parity);
       pc_baud_ = R.Baud;
       pc_parity_ = R.Parity;
     }
@@ -447,13 +447,13 @@ void TTraceDecoder::ReceiveDL2(const TTraceRecord& R) {
     rx_ = TDecodedFrame{};
     rx_.LineNumber = line_number_;
     rx_.TimeMs = R.TimeMs;
-    rx_.Line = LineText(R.Baud, R.Parity);
+    rx_.Line = LineSettingsText(R.Baud, R.Parity);
     Stray({R.Value}, "");
     return;
   }
   if (rx_.Bytes.empty()) {
     rx_.LineNumber = line_number_;
-    rx_.Line = LineText(R.Baud, R.Parity);
+    rx_.Line = LineSettingsText(R.Baud, R.Parity);
   }
   if (R.ParityError || R.FramingError || R.Break) {
     last_rx_ms_ = R.TimeMs;
@@ -621,7 +621,7 @@ void TTraceDecoder::ReceiveDL1(const TTraceRecord& R) {
     rx_ = TDecodedFrame{};
     rx_.LineNumber = line_number_;
     rx_.TimeMs = R.TimeMs;
-    rx_.Line = LineText(R.Baud, 'M');
+    rx_.Line = LineSettingsText(R.Baud, 'M');
   } else if (rx_.Bytes.empty()) {
     Stray({R.Value}, "bytes outside any frame");
     return;
@@ -665,7 +665,7 @@ void TTraceDecoder::ReceiveOther(const TTraceRecord& R) {
     rx_ = TDecodedFrame{};
     rx_.LineNumber = line_number_;
     rx_.TimeMs = R.TimeMs;
-    rx_.Line = LineText(R.Baud, R.Parity);
+    rx_.Line = LineSettingsText(R.Baud, R.Parity);
   }
   rx_.Bytes.push_back(R.Value);
 }

@@ -16,10 +16,13 @@
 #
 # The scratch copy lives in build-mutants/ (MUTANTS_DIR overrides): the sources in
 # build-mutants/src, its build in build-mutants/src/build, compiled through the shared compiler
-# cache with the same relative paths as the main build, so that its first build mostly hits the
-# cache and each change rebuilds one file and relinks one program. MUTANT_TIMEOUT (seconds, 300)
-# bounds each test run; a run that exceeds it counts as caught (the change made the tests hang).
-# Exit status 0 only when every change was applied and caught.
+# cache with the same relative paths and flags as the main build, so that its first build mostly
+# hits the cache and each change rebuilds one file and relinks one program. MUTANT_TIMEOUT
+# (seconds, 300) bounds each test run; a run that exceeds it counts as caught (the change made the
+# tests hang).
+# What each change's test run printed is kept in build-mutants/logs/<n>.log (n counts the changes
+# run), so that a catch can be read for its reason. Exit status 0 only when every change was
+# applied and caught.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -35,10 +38,13 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 mkdir -p "$src"
+rm -rf "$scratch/logs"
+mkdir -p "$scratch/logs"
 # The sources as they are now (time stamps kept, so that unchanged files are not rebuilt).
 tar -C "$repo" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$src" -xf -
-cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_BUILD_UI=OFF \
-  -DZO_BUILD_BENCH=OFF "${launcher[@]}" >"$scratch/configure.log"
+cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DZO_BUILD_UI=OFF -DZO_BUILD_BENCH=OFF \
+  "${launcher[@]}" >"$scratch/configure.log"
 
 trim() { sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' <<<"$1"; }
 
@@ -57,6 +63,7 @@ while IFS= read -r line || [ -n "$line" ]; do
     run_args[0]=--gtest_filter=${run_args[0]}
   fi
   result=""
+  log=$scratch/logs/$total.log
   if ! sed -e "$expr" "$repo/$file" >"$src/$file.mutant" 2>"$scratch/sed.log"; then
     result="not applied (sed: $(head -1 "$scratch/sed.log"))"
   elif cmp -s "$repo/$file" "$src/$file.mutant"; then
@@ -68,7 +75,7 @@ while IFS= read -r line || [ -n "$line" ]; do
       result="build failed (see $scratch/build.log)"
     else
       set +e
-      (cd "$src/build" && timeout "$timeout_s" "bin/$binary" "${run_args[@]}" >"$scratch/run.log" 2>&1)
+      (cd "$src/build" && timeout "$timeout_s" "bin/$binary" "${run_args[@]}" >"$log" 2>&1)
       status=$?
       set -e
       if [ "$status" -eq 0 ]; then
@@ -87,7 +94,7 @@ while IFS= read -r line || [ -n "$line" ]; do
     survived) survived=$((survived + 1)) ;;
     *) broken=$((broken + 1)) ;;
   esac
-  printf '%-20s %-28s %s\n' "$result" "$file" "$what"
+  printf '%-20s %-28s %s (%s)\n' "$result" "$file" "$what" "logs/$total.log"
 done <"$list"
 
 printf '\n%d changes: %d caught, %d survived, %d not run (not applied or not built)\n' \

@@ -24,7 +24,7 @@ constexpr int StoredFlags[] = {26, 27, 28, 29, 30, 31, 32, 34, 35, 36, 37, 38, 3
 constexpr int VoltageSettings[] = {8, 9, 15, 16, 20, 21};
 
 // Sums in 32-bit two's-complement arithmetic.
-std::int32_t WrapAdd(std::int32_t a, std::int32_t b) {
+std::int32_t WrappingSum(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
@@ -34,7 +34,7 @@ class TRecordWriter {
     const auto v = static_cast<std::uint32_t>(value);
     for (int i = 0; i < 4; ++i)
       data_ += static_cast<char>((v >> (8 * i)) & 0xFF);
-    sum_ = WrapAdd(sum_, value);
+    sum_ = WrappingSum(sum_, value);
   }
   void PutSum() { Put(sum_); }
   const std::string& Data() const { return data_; }
@@ -52,7 +52,7 @@ class TRecordReader {
     for (int i = 3; i >= 0; --i)
       v = (v << 8) | static_cast<std::uint8_t>(data_[pos_ + static_cast<std::size_t>(i)]);
     pos_ += 4;
-    sum_ = WrapAdd(sum_, static_cast<std::int32_t>(v));
+    sum_ = WrappingSum(sum_, static_cast<std::int32_t>(v));
     return static_cast<std::int32_t>(v);
   }
   std::int32_t Sum() const { return sum_; }

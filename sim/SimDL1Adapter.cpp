@@ -10,9 +10,9 @@ namespace {
 constexpr std::int32_t kBusBaud = 1200;
 // The longest the thread sleeps without anything happening on the line; only a safety net, since
 // every change of interest wakes it.
-constexpr long long kLongestWaitMs = 250;
+constexpr long long kLongestDL1WaitMs = 250;
 
-TimePoint After(TimePoint From, long long Ms) {
+TimePoint Later(TimePoint From, long long Ms) {
   return From + std::chrono::milliseconds(Ms);
 }
 
@@ -78,7 +78,7 @@ void SimDL1Adapter::Execute() {
   std::uint64_t seen = 0;
   ScheduleChatter(Now());
   while (!Terminated()) {
-    TimePoint deadline = DeadlineAfter(kLongestWaitMs);
+    TimePoint deadline = DeadlineAfter(kLongestDL1WaitMs);
     if (reply_) deadline = std::min(deadline, reply_at_);
     if (chatter_on_.load()) deadline = std::min(deadline, next_chatter_);
     seen = line_->PeerWait(seen, deadline);
@@ -137,7 +137,7 @@ void SimDL1Adapter::FrameReceived(TimePoint End) {
       device_->Handle(device_->BusAddress(), TReplyBytes{frame_[0], frame_[1], frame_[2]});
   if (!reply) return;
   reply_ = reply;
-  reply_at_ = After(End, device_->TurnaroundMs());
+  reply_at_ = Later(End, device_->TurnaroundMs());
 }
 
 void SimDL1Adapter::Transmitted(TimePoint WriteTime) {
@@ -156,17 +156,17 @@ void SimDL1Adapter::SendReply() {
 void SimDL1Adapter::ScheduleChatter(TimePoint From) {
   const int mean = std::max(1, config_.ChatterIntervalMs);
   std::uniform_int_distribution<int> gap(mean / 2, mean + mean / 2);
-  next_chatter_ = After(From, gap(random_));
+  next_chatter_ = Later(From, gap(random_));
 }
 
 void SimDL1Adapter::MaybeChatter(TimePoint Now) {
   // A reply owed to the PC comes first; then the station waits for a quiet bus.
   if (reply_) {
-    next_chatter_ = After(reply_at_, config_.QuietBeforeChatterMs);
+    next_chatter_ = Later(reply_at_, config_.QuietBeforeChatterMs);
     return;
   }
   const TimePoint quiet_from =
-      After(std::max(last_activity_, own_until_), config_.QuietBeforeChatterMs);
+      Later(std::max(last_activity_, own_until_), config_.QuietBeforeChatterMs);
   if (Now < quiet_from) {
     next_chatter_ = quiet_from;
     return;

@@ -211,6 +211,11 @@ void SimDevice::SetDeafToWrites(bool Value) {
   deaf_to_writes_ = Value;
 }
 
+void SimDevice::SetSilentAfterCommit(bool Value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  silent_after_commit_ = Value;
+}
+
 std::optional<TReplyBytes> SimDevice::Handle(std::uint8_t Address, const TReplyBytes& Request) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (silent_ || Address != config_.Address) return std::nullopt;
@@ -252,6 +257,7 @@ std::optional<TReplyBytes> SimDevice::Handle(std::uint8_t Address, const TReplyB
       for (auto [offset, data] : pending_commit_)
         memory_[static_cast<std::uint16_t>(0x2100 | offset)] = data;
       pending_commit_.clear();
+      if (silent_after_commit_) silent_ = true;
     } else {
       pending_commit_.emplace_back(lo, hi);
     }

@@ -60,6 +60,9 @@ class SimDevice {
   bool Silent() const;
   // A device that still answers but no longer takes writes (nor commits).
   void SetDeafToWrites(bool Value);
+  // A device that stops answering once it has applied a commit frame: a write that reached the
+  // device whose read-back fails, however many requests the program needed to get there.
+  void SetSilentAfterCommit(bool Value);
 
   // The raw value of setting n (1 to 25) as the device holds it now (monitor values: the live
   // value). -1 when the version lacks it.
@@ -97,6 +100,7 @@ class SimDevice {
   std::uint16_t led_state_ = 0x0021;
   bool silent_ = false;
   bool deaf_to_writes_ = false;
+  bool silent_after_commit_ = false;
   TimePoint start_;
 };
 

@@ -25,6 +25,7 @@
 #include "sim/PtyBridge.h"
 #include "sim/SimDL2Adapter.h"
 #include "sim/SimDevice.h"
+#include "threads/Priority.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ struct TSimOptions {
   TDL2Variant Variant = TDL2Variant::NewBootblock;
   bool Traffic = false;
   std::int32_t SilentAfter = -1;
+  bool SilentAfterCommit = false;
   std::int32_t DeafAfter = -1;
   double Garble = 0;
   std::int32_t Seed = 1;
@@ -139,6 +141,8 @@ void AddOptions(CLI::App& App, TSimOptions& O) {
   App.add_flag("--traffic", O.Traffic, "other stations' frames pass now and then");
   Number(App, "--silent-after", "N", O.SilentAfter, 0,
          "the device stops answering after N requests (0: silent at once)");
+  App.add_flag("--silent-after-commit", O.SilentAfterCommit,
+               "the device stops answering once it has applied a commit frame");
   Number(App, "--deaf-after", "N", O.DeafAfter, 0,
          "the device still answers but takes no writes after N requests");
   App.add_option_function<std::string>(
@@ -273,6 +277,12 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  // The simulated adapter stands in for hardware, which never falls behind the program: its
+  // threads (started below; they inherit it) get the scheduling of the program's driver threads
+  // where the system allows it, so that a busy machine does not make it miss the protocol's
+  // windows that real hardware keeps.
+  RaiseTimeCritical(SystemSchedulingCalls(CurrentNativeThread()));
+
   TSimDeviceConfig device_config;
   device_config.Record = *record;
   device_config.DeviceKindCode = o.Kind;
@@ -280,6 +290,7 @@ int main(int argc, char** argv) {
   device_config.TurnaroundMs = o.Turnaround;
   SimDevice device(device_config);
   if (o.SilentAfter == 0) device.SetSilent(true);
+  device.SetSilentAfterCommit(o.SilentAfterCommit);
 
   auto line = SimLine::Create("zo-sim");
   std::unique_ptr<TPtyBridge> bridge = TPtyBridge::Create(line, error);

@@ -30,16 +30,16 @@ SystemClock& TheSystemClock() {
   static SystemClock clock;
   return clock;
 }
-std::atomic<Clock*> installed{nullptr};
+std::atomic<Clock*> installed_clock{nullptr};
 }  // namespace
 
 Clock& TheClock() {
-  Clock* c = installed.load(std::memory_order_acquire);
+  Clock* c = installed_clock.load(std::memory_order_acquire);
   return c ? *c : TheSystemClock();
 }
 
 void SetClock(Clock* clock) {
-  installed.store(clock, std::memory_order_release);
+  installed_clock.store(clock, std::memory_order_release);
 }
 
 TimePoint DeadlineAfter(long long ms) {

@@ -5,7 +5,7 @@
 namespace zo {
 
 namespace {
-std::atomic<MainThread*> installed{nullptr};
+std::atomic<MainThread*> installed_main_thread{nullptr};
 
 PlainMainThread& DefaultMainThread() {
   static PlainMainThread main;
@@ -14,12 +14,12 @@ PlainMainThread& DefaultMainThread() {
 }  // namespace
 
 MainThread& TheMainThread() {
-  MainThread* m = installed.load(std::memory_order_acquire);
+  MainThread* m = installed_main_thread.load(std::memory_order_acquire);
   return m ? *m : DefaultMainThread();
 }
 
 void SetMainThread(MainThread* main) {
-  installed.store(main, std::memory_order_release);
+  installed_main_thread.store(main, std::memory_order_release);
 }
 
 TSyncCallQueue::~TSyncCallQueue() {

@@ -27,17 +27,17 @@ SilentUi& TheSilentUi() {
   return ui;
 }
 
-std::atomic<UiServices*> installed{nullptr};
+std::atomic<UiServices*> installed_ui{nullptr};
 
 }  // namespace
 
 UiServices& Ui() {
-  UiServices* ui = installed.load(std::memory_order_acquire);
+  UiServices* ui = installed_ui.load(std::memory_order_acquire);
   return ui ? *ui : TheSilentUi();
 }
 
 void SetUi(UiServices* ui) {
-  installed.store(ui, std::memory_order_release);
+  installed_ui.store(ui, std::memory_order_release);
 }
 
 void ShowMessageBox(const std::string& Msg, TMsgDlgType DlgType) {

@@ -11,8 +11,8 @@ namespace zo {
 
 namespace {
 // A label in the room the design leaves it; the product name and the version are headings.
-QLabel* MakeLabel(QWidget* Parent, const char* Name, const QString& Text, int X, int Y, int W,
-                  int H, int PixelSize = 0) {
+QLabel* MakeAboutLabel(QWidget* Parent, const char* Name, const QString& Text, int X, int Y, int W,
+                       int H, int PixelSize = 0) {
   auto* label = new QLabel(Text, Parent);
   label->setObjectName(QString::fromLatin1(Name));
   if (PixelSize > 0) SetDesignFont(label, PixelSize);
@@ -40,15 +40,18 @@ TAboutBox::TAboutBox(QWidget* Owner)
   // readable.
   QPalette text_palette = palette();
   text_palette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
-  ProductName = MakeLabel(this, "ProductName", QStringLiteral("ZO configure"), 16, 16, 116, 24, 20);
+  ProductName =
+      MakeAboutLabel(this, "ProductName", QStringLiteral("ZO configure"), 16, 16, 116, 24, 20);
   ProductName->setPalette(text_palette);
   ProductName->installEventFilter(this);
-  Version = MakeLabel(this, "Version", QStringLiteral("Version 90.03.120"), 16, 40, 200, 24, 16);
+  Version =
+      MakeAboutLabel(this, "Version", QStringLiteral("Version 90.03.120"), 16, 40, 200, 24, 16);
   Version->setPalette(text_palette);
-  Label1 = MakeLabel(this, "Label1", QStringLiteral("Configuration program  for  Corvane devices"),
+  Label1 =
+      MakeAboutLabel(this, "Label1", QStringLiteral("Configuration program  for  Corvane devices"),
                      136, 24, 391 - 4 - 136, 16);
   MakerLabel =
-      MakeLabel(this, "MakerLabel", QStringLiteral("Made by Tarnelo Energy"), 16, 72, 300, 16);
+      MakeAboutLabel(this, "MakerLabel", QStringLiteral("Made by Tarnelo Energy"), 16, 72, 300, 16);
   MakerLabel->setPalette(text_palette);
   WebLinkLabel1 = new TWebLinkLabel(this);
   WebLinkLabel1->setObjectName(QStringLiteral("WebLinkLabel1"));

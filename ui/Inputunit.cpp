@@ -41,11 +41,11 @@ constexpr TEditInfo EditTable[] = {
 
 // The rows of default, minimum, maximum and step: caption, value (right-aligned up to the unit)
 // and unit side by side, each in its own room.
-constexpr int RowHeight = 16;
+constexpr int InputRowHeight = 16;
 constexpr int CaptionLeft = 80, ValueLeft = 166, UnitLeft = 208;
 
 QLabel* MakeLabel(QWidget* Parent, const char* Name, const char* Text, int X, int Y, int W,
-                  int H = RowHeight, Qt::Alignment Align = Qt::AlignLeft) {
+                  int H = InputRowHeight, Qt::Alignment Align = Qt::AlignLeft) {
   auto* label = new QLabel(QString::fromUtf8(Text), Parent);
   label->setObjectName(QString::fromLatin1(Name));
   label->setGeometry(X, Y, W, H);
@@ -58,7 +58,7 @@ QLabel* MakeCaption(QWidget* Parent, const char* Name, const char* Text, int Y) 
 }
 
 QLabel* MakeValue(QWidget* Parent, const char* Name, int Y) {
-  return MakeLabel(Parent, Name, "", ValueLeft, Y, UnitLeft - 4 - ValueLeft, RowHeight,
+  return MakeLabel(Parent, Name, "", ValueLeft, Y, UnitLeft - 4 - ValueLeft, InputRowHeight,
                    Qt::AlignRight);
 }
 

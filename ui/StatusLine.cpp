@@ -23,7 +23,7 @@ namespace {
 constexpr int RefreshMs = 500;
 const QChar Ellipsis(0x2026);
 
-QFrame* NewSeparator(QWidget* Parent) {
+QFrame* NewStatusSeparator(QWidget* Parent) {
   auto* line = new QFrame(Parent);
   line->setFrameShape(QFrame::VLine);
   line->setFrameShadow(QFrame::Sunken);
@@ -104,9 +104,9 @@ TStatusLine::TStatusLine(TForm1& Form, TUnsentChanges& Unsent, QWidget* Parent)
   // First row: port | adapter | device, then free room. Second row: the last operation, the
   // unsent count at the right edge.
   top->addWidget(PortField);
-  top->addWidget(NewSeparator(this));
+  top->addWidget(NewStatusSeparator(this));
   top->addWidget(AdapterField);
-  top->addWidget(NewSeparator(this));
+  top->addWidget(NewStatusSeparator(this));
   top->addWidget(DeviceField);
   top->addStretch(1);
   bottom->addWidget(OperationField, 1);

@@ -1,4 +1,5 @@
-// Interface detection end to end on the simulated adapters, and the DL2 frame routines it uses.
+// Interface detection end to end on the simulated adapters, and the DL2 frame routines it uses,
+// on the virtual clock: the probes' windows hold exactly however busy the machine is.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +9,7 @@
 #include "drivers/DL1Drv.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "tests/adapter/SimRig.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo {
 namespace {
@@ -48,6 +50,7 @@ class Detection : public ::testing::TestWithParam<Case> {};
 // Without a firmware image nothing is ever asked, whatever the adapter's firmware; the driver
 // made reads the device's version.
 TEST_P(Detection, ClassifiesLogsAndCreatesTheDriver) {
+  test::VirtualClock clock(60);
   const Case& c = GetParam();
   test::ScriptedUi ui;
   SimRig rig;
@@ -120,6 +123,7 @@ TEST(DetectionPort, AClosedPortGivesNoDriverAtOnce) {
 }
 
 TEST(DetectionPort, WithoutTheSimpleDriverADL2GetsTheAddressedDriver) {
+  test::VirtualClock clock(60);
   SimRig rig;
   rig.StartDL2(test::DL2Of(kImageVersion, TDL2Variant::NewBootblock));
   auto port = rig.OpenPort();
@@ -145,6 +149,7 @@ class Frames : public ::testing::Test {
       out.push_back(b.Value);
     return out;
   }
+  test::VirtualClock clock_{60};
   std::shared_ptr<SimLine> line_ = SimLine::Create("frames");
   TRS232o port_;
 };

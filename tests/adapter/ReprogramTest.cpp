@@ -1,4 +1,5 @@
-// The DL2 firmware check and reprogram dialogue end to end on the simulated DL2 and its bootblock.
+// The DL2 firmware check and reprogram dialogue end to end on the simulated DL2 and its bootblock,
+// on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "drivers/Bustools.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "tests/adapter/SimRig.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo {
 namespace {
@@ -68,6 +70,8 @@ class Reprogram : public ::testing::Test {
   }
   std::vector<std::string> Texts() { return ui_.MessageTexts(); }
 
+  // On the virtual clock: the bootblock's 18 s and 25 s time-outs pass in no time, and exactly.
+  test::VirtualClock clock_{60};
   SimRig rig_;
   test::ScriptedUi ui_;
   sim::SimDL2Adapter* adapter_ = nullptr;
@@ -334,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
               kNoConnection, "Error in reprogram connect!", -1},
         Fault{"BadImage", [](auto&) {}, kBadImage, "Error in firmware stream!", -1, TruncatedImage},
         // These two wait out the protocol's own time-outs (18 s for a line, 25 s for the version
-        // frame), each in a test of its own.
+        // frame).
         Fault{"NoReplyToALine",
               [](auto& b) {
                 b.FaultLine = 2;

@@ -226,6 +226,18 @@ TEST_F(ZocfgEndToEnd, CtrlCStopsAWriteAndAReadBeforeTheNextFrame) {
   EXPECT_NE(::access(saved.c_str(), F_OK), 0);
 }
 
+// Ctrl+C while zocfg waits for a device that does not answer (switched off) ends the wait at
+// once, not when its 30 s are over.
+TEST_F(ZocfgEndToEnd, CtrlCEndsTheWaitForADeviceThatDoesNotAnswer) {
+  SimProcess sim(folder_, {"--silent-after", "0"});
+  const std::string out = folder_.File("read-out"), err = folder_.File("read-err");
+  Child read(BinFolder() + "/zocfg", {"read", "--port", sim.Path(), "--timeout", "30"}, out, err);
+  sim.StateWhen([](auto& s) { return std::atoi(s["requests"].c_str()) >= 1; });
+  read.Signal(SIGINT);
+  EXPECT_EQ(read.Wait(10000), 1) << ReadFile(err);
+  EXPECT_TRUE(Contains(ReadFile(err), "Interrupted.")) << ReadFile(err);
+}
+
 TEST_F(ZocfgEndToEnd, ProgrammingTheDL2HoldsEveryStopSignalOverUntilItEnds) {
   SimProcess sim(folder_, {"--firmware", "1130110"});
   const std::string out = folder_.File("update-out"), err = folder_.File("update-err");
@@ -335,9 +347,10 @@ TEST_F(ZocfgEndToEnd, JsonFailuresAreOneDocumentWithTheSameKeys) {
   EXPECT_TRUE(Contains(last, "caf\uFFFD.zsf")) << last;
 }
 
-// 23 requests find the device and read it; it stops taking the write after 10 of its frames.
+// The device takes the write and its commit, then stops answering: the read-back fails. (Not a
+// count of requests: a busy machine may make the program repeat one.)
 TEST_F(ZocfgEndToEnd, AWriteTheDeviceStopsTakingIsReadBackAndFails) {
-  SimProcess sim(folder_, {"--device", "1711104", "--silent-after", "33"});
+  SimProcess sim(folder_, {"--device", "1711104", "--silent-after-commit"});
   ModelOf(Device(1711104));
   SettingTable[SettingFloatVoltage].Value = 2700;
   const RunResult r = Zocfg(folder_, {"write", "--port", sim.Path(), SaveModel("send.zsf")});
@@ -391,7 +404,9 @@ TEST_F(ZocfgEndToEnd, ZoSimLinksOnlyWhereNothingOrALinkToAGoneTerminalStands) {
 
 TEST_F(ZocfgEndToEnd, ASilentDeviceGivesCommunicationFailure) {
   SimProcess sim(folder_, {"--silent-after", "0"});
-  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--timeout", "1"}, 15000);
+  // The adapter must be found within the time-out, and zo-sim answers its probes late when the
+  // machine is busy: 3 s leave room for several detections.
+  const RunResult r = Zocfg(folder_, {"detect", "--port", sim.Path(), "--timeout", "3"}, 20000);
   EXPECT_EQ(r.Status, 1) << r.Err;
   EXPECT_TRUE(Contains(r.Err, "does not answer")) << r.Err;
   EXPECT_TRUE(Contains(r.Out, "Adapter:           DL2")) << r.Out;

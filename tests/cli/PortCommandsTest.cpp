@@ -14,9 +14,9 @@ namespace zo {
 namespace {
 
 // Runs a command with its standard output and error captured.
-struct Captured {
-  Captured() : out(std::tmpfile()), err(std::tmpfile()), ui(err, false, false) {}
-  ~Captured() {
+struct CapturedRun {
+  CapturedRun() : out(std::tmpfile()), err(std::tmpfile()), ui(err, false, false) {}
+  ~CapturedRun() {
     std::fclose(out);
     std::fclose(err);
   }
@@ -42,21 +42,21 @@ TEST(PortCommands, CheckPortExitsZeroOnlyWhenEveryUsePasses) {
   o.Loopback = true;
   line->SetLoopback(true);
   {
-    Captured r;
-    EXPECT_EQ(CheckPort(o, r.ui, r.out), ExitOk) << Captured::Text(r.out);
-    EXPECT_NE(Captured::Text(r.out).find("DL2 firmware update: pass"), std::string::npos);
+    CapturedRun r;
+    EXPECT_EQ(CheckPort(o, r.ui, r.out), ExitOk) << CapturedRun::Text(r.out);
+    EXPECT_NE(CapturedRun::Text(r.out).find("DL2 firmware update: pass"), std::string::npos);
   }
   line->SetLoopback(false);
   {
-    Captured r;
+    CapturedRun r;
     o.Json = true;
     EXPECT_EQ(CheckPort(o, r.ui, r.out), ExitCommunication);
-    EXPECT_NE(Captured::Text(r.out).find("\"all_pass\": false"), std::string::npos)
-        << Captured::Text(r.out);
-    EXPECT_NE(Captured::Text(r.err).find("bridge TX and RX"), std::string::npos);
+    EXPECT_NE(CapturedRun::Text(r.out).find("\"all_pass\": false"), std::string::npos)
+        << CapturedRun::Text(r.out);
+    EXPECT_NE(CapturedRun::Text(r.err).find("bridge TX and RX"), std::string::npos);
   }
   SimPortRegistry::Unbind(250);
-  Captured r;
+  CapturedRun r;
   EXPECT_EQ(CheckPort(o, r.ui, r.out), ExitCommunication);  // nothing bound, no such port
 }
 
@@ -67,12 +67,12 @@ TEST(PortCommands, PortsListsOneLinePerPortAndNotes) {
   std::filesystem::create_symlink("../ttyUSB7", sys.ById() / "usb-gone");
   TOptions o;
   o.Command = TCommand::Ports;
-  Captured r;
+  CapturedRun r;
   EXPECT_EQ(ListPorts(o, r.ui, r.out, sys.System()), ExitOk);
-  EXPECT_EQ(Captured::Text(r.out).rfind("COM1  " + (sys.Dev() / "ttyUSB0").string(), 0), 0u)
-      << Captured::Text(r.out);
-  EXPECT_NE(Captured::Text(r.out).find("DL1: not known"), std::string::npos);
-  EXPECT_NE(Captured::Text(r.err).find("usb-gone points to ../ttyUSB7"), std::string::npos);
+  EXPECT_EQ(CapturedRun::Text(r.out).rfind("COM1  " + (sys.Dev() / "ttyUSB0").string(), 0), 0u)
+      << CapturedRun::Text(r.out);
+  EXPECT_NE(CapturedRun::Text(r.out).find("DL1: not known"), std::string::npos);
+  EXPECT_NE(CapturedRun::Text(r.err).find("usb-gone points to ../ttyUSB7"), std::string::npos);
 }
 
 }  // namespace

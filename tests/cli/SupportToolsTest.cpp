@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "settings/SettingTexts.h"
 #include "settings/SettingsTextFile.h"
 
@@ -19,19 +21,22 @@ TEST_F(ZocfgEndToEnd, ReadTextIsAcceptedByWriteAndABadLineSendsNothing) {
   RunResult r = Zocfg(folder_, {"read", "--port", sim.Path(), "--text", text, "--trace", trace});
   ASSERT_EQ(r.Status, 0) << r.Err;
 
-  // The trace of the whole read decodes with names and values, and without flags.
+  // The trace of the whole read decodes with names and values. Its stamps are those of the
+  // program's reads on this machine, later than the bytes came when the machine is busy: the
+  // flags that timing can raise (hold-offs, late replies, repeated requests) are checked on traces
+  // made on the virtual clock (TraceDecoderTest), here only those it cannot.
   r = Zocfg(folder_, {"decode", trace});
   EXPECT_EQ(r.Status, 0) << r.Err;
   for (const char* part :
        {"adapter answer 'V': DL2 firmware 1130118, mode ZOBus",
         "software version 1711104 (Corvane Multi 230Vac 24H)", "read $2110 (Absorption voltage)",
-        ": Absorption voltage = 28.80 V", "echo of the PC's frame",
-        "; 0 checksum failures, 0 unmatched replies, 0 repeated requests, 0 short hold-offs, 0 "
-        "late replies, 0 stray byte runs; 0 lines not understood\n"})
+        ": Absorption voltage = 28.80 V", "echo of the PC's frame", "; 0 lines not understood\n"})
     EXPECT_TRUE(Contains(r.Out, part)) << part << "\n" << r.Out;
   r = Zocfg(folder_, {"decode", trace, "--json"});
-  EXPECT_TRUE(Contains(r.Out, "\"software_version\": 1711104,")) << r.Out;
-  EXPECT_TRUE(Contains(r.Out, "\"late_replies\": 0,")) << r.Out;
+  const auto decoded = nlohmann::json::parse(r.Out, nullptr, false);
+  EXPECT_EQ(decoded["software_version"], 1711104) << r.Out;
+  for (const char* flag : {"checksum_failures", "unmatched_replies", "stray_bytes"})
+    EXPECT_EQ(decoded["summary"][flag], 0) << flag << "\n" << r.Out;
   std::string data = ReadFile(text);
   for (const char* part :
        {"Device type = Corvane Multi 230Vac 24H\n", "Software version = 1711104\n",
@@ -120,6 +125,16 @@ TEST_F(ZocfgEndToEnd, DiffOfFilesAndDefaultsOnEveryVersion) {
   RunResult r = Zocfg(folder_, {"diff", folder_.File("bad.txt"), "--defaults"});
   EXPECT_EQ(r.Status, 3);
   EXPECT_TRUE(Contains(r.Err, "line 2: unknown setting \"Colour\"")) << r.Err;
+
+  // A value above the other version's maximum is named, with that version's bounds.
+  WriteFile(folder_.File("a.txt"), "Software version = 1712105\nCharge current = 45 A\n");
+  WriteFile(folder_.File("b.txt"), "Software version = 1742102\n");
+  r = Zocfg(folder_, {"diff", folder_.File("a.txt"), folder_.File("b.txt")});
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  const std::size_t at = r.Out.find("Charge current: 45 A");
+  EXPECT_TRUE(at != std::string::npos &&
+              Contains(r.Out.substr(at, r.Out.find('\n', at) - at), "(0 A to 40 A)"))
+      << r.Out;
 
   // Values are compared as stored: one out of bounds differs from the bound, and is named.
   ASSERT_TRUE(SelectVersion(1711104));

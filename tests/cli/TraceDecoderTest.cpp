@@ -16,6 +16,8 @@
 #include "cli/TraceDecoder.h"
 #include "drivers/Bustools.h"
 #include "serial/TraceBackend.h"
+#include "settings/Settings.h"
+#include "settings/VersionFile.h"
 #include "tests/sim/VirtualRig.h"
 
 namespace zo::test {
@@ -187,6 +189,37 @@ TEST(TraceDecoder, ATraceOfTheSimulatedDL1DecodesWithoutFlags) {
        {"request: read software version, low word", "request: read software version, high word",
         "software version 1711104", "request: read $2110", "echo of the PC's frame"})
     EXPECT_NE(d.Find(meaning), nullptr) << meaning << "\n" << Listing(d);
+}
+
+// A word setting's write (high byte first) and a negative signed word decode to their values, with
+// the setting model of the version the trace names; a trace with Windows line ends alike.
+TEST(TraceDecoder, AWriteAndANegativeWordDecodeToTheirValuesAlsoWithWindowsLineEnds) {
+  SetVersionFileFolder(ExecutableFolder());
+  std::string error;
+  InitSettings(error);
+  ASSERT_EQ(error, "");
+  ASSERT_TRUE(SelectVersion(1711104));
+  VirtualRig rig({.LiveMonitors = false});
+  rig.Device().SetSettingValue(SettingIdc, -1200 & 0xFFFF);
+  const std::string trace = Traced(rig, [](TBusDriver& Driver) {
+    EXPECT_EQ(ReadSoftwareVersion(Driver), 1711104);
+    SettingTable[SettingAbsorptionVoltage].Value = 2960;
+    EXPECT_TRUE(SettingTable[SettingAbsorptionVoltage].WriteTo(&Driver));
+    EXPECT_TRUE(SettingTable[SettingIdc].ReadFrom(&Driver));
+  });
+  std::string crlf;
+  for (char c : trace)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (const std::string& t : {trace, crlf}) {
+    const TDecoded d = Decode(t);
+    EXPECT_EQ(d.Warnings, std::vector<std::string>{});
+    EXPECT_EQ(FlagCount(d), 0) << Listing(d);
+    for (const char* meaning :
+         {"write $2111 := $0B (Absorption voltage, high byte)",
+          "write $2110 := $90 (Absorption voltage = 29.60 V)", "commit", ": Idc = -12 A"})
+      EXPECT_NE(d.Find(meaning), nullptr) << meaning << "\n" << Listing(d);
+  }
+  DoneSettings();
 }
 
 TEST(TraceDecoder, TracesOfTheSimulatedDL2AmidOtherStationsTrafficDecodeWithoutFlags) {

@@ -1,16 +1,19 @@
-// The bus thread's states end to end on the simulated adapters and devices.
+// The bus thread's states end to end on the simulated adapters and devices, on the virtual clock
+// (but for the replug on real pseudo-terminals).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 
 #include "connection/BusThread.h"
 #include "drivers/Bustools.h"
 #include "sim/PtyBridge.h"
 #include "tests/adapter/SimRig.h"
 #include "tests/settings/SettingsTestSupport.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo {
 namespace {
@@ -60,9 +63,13 @@ class TestLabel final : public TValueLabel {
   std::vector<std::string>* order_;
 };
 
-// The settings model with its monitor labels bound, a simulated line, and the bus thread.
+// The settings model with its monitor labels bound, a simulated line, and the bus thread, on the
+// virtual clock: the protocol's windows and time-outs hold exactly however busy the machine is.
 class BusThread : public ::testing::Test {
  protected:
+  // First: it outlives every thread a test starts. A test on real terminals removes it first.
+  std::unique_ptr<test::VirtualClock> clock_ = std::make_unique<test::VirtualClock>(60);
+
   void SetUp() override {
     ASSERT_EQ(model_.Error(), "");
     for (const auto& entry : MonitorList) {
@@ -315,6 +322,7 @@ TEST_F(BusThread, StopsInOrderWhileDetectionWaitsForTheMainThread) {
 // path again once it is back, and finds the target through the normal detection; the text log
 // tells each step, and what the opening and the driver thread got.
 TEST_F(BusThread, AVanishedPortIsOpenedAgainWhenItsDeviceIsBack) {
+  clock_.reset();  // the terminals wait in the kernel, on real time
   SimRig rig;
   rig.StartDL2(test::DL2Of(1130118, sim::TDL2Variant::NewBootblock));
   const std::string link = ::testing::TempDir() + "zo-replug-" + std::to_string(::getpid());

@@ -3,18 +3,21 @@
 #include "drivers/Bustools.h"
 #include "drivers/ExtendedBusdrv.h"
 #include "tests/support/FakeDriver.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo {
 namespace {
 
 using test::FakeDriver;
 
-// Owns a FakeDriver for the length of a test and stops it in order.
+// Owns a FakeDriver for the length of a test and stops it in order, on the virtual clock: its
+// 500 ms waits pass exactly, however busy the machine is.
 struct DriverHolder {
   explicit DriverHolder(FakeDriver::Device device = {}) : driver(new FakeDriver(device)) {}
   ~DriverHolder() { driver->Stop(); }
   FakeDriver* operator->() { return driver; }
   FakeDriver& operator*() { return *driver; }
+  test::VirtualClock clock{60};  // first: it outlives the driver's thread
   FakeDriver* driver;
 };
 

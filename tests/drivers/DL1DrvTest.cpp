@@ -13,6 +13,7 @@
 #include "serial/RS232o.h"
 #include "serial/SerialBackend.h"
 #include "serial/SimLine.h"
+#include "tests/support/VirtualClock.h"
 #include "threads/Clock.h"
 
 namespace zo {
@@ -292,8 +293,12 @@ struct TTapped {
   bool Rts;  // the PC's RTS as the line showed it when the byte went out
 };
 
+// On the virtual clock: the bytes the test writes keep their spacing, and the driver's idle ticks
+// and echo window hold exactly, however busy the machine is.
 class DL1Line : public ::testing::Test {
  protected:
+  test::VirtualClock clock_{60};  // first: it outlives the driver's thread
+
   void SetUp() override {
     line_->SetBusMode(true);
     line_->PeerSetLine(1200, 'S');

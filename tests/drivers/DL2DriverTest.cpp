@@ -1,4 +1,5 @@
-// The DL2 driver against a simulated line whose peer side the test drives as the adapter.
+// The DL2 driver against a simulated line whose peer side the test drives as the adapter, on the
+// virtual clock: idle ticks and hold-offs are counted exactly, however busy the machine is.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -9,6 +10,7 @@
 #include "drivers/DL2DRV.h"
 #include "drivers/SimpleDL2Drv.h"
 #include "serial/SimLine.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo {
 namespace {
@@ -67,10 +69,15 @@ class DL2Driver : public ::testing::Test {
 
   // A Request on a client thread, while the test answers as the adapter.
   std::future<Reply> Request(TBusFrame Frame) {
-    return std::async(std::launch::async, [this, Frame]() mutable {
+    return test::StartClientCall(clock_, [this, Frame]() mutable {
       const bool ok = driver_->Request(Frame);
       return Reply{ok, Frame};
     });
+  }
+  // Another call of the driver's on a client thread.
+  template <class Call>
+  auto OnClient(Call Body) {
+    return test::StartClientCall(clock_, Body);
   }
   void WaitReceived(std::uint32_t Count) {
     for (int i = 0; i < 2000 && driver_->BytesReceived() < Count; ++i)
@@ -84,13 +91,14 @@ class DL2Driver : public ::testing::Test {
     return Condition();
   }
 
+  test::VirtualClock clock_{60};  // first: it outlives every thread of the test
   std::shared_ptr<SimLine> line_;
   TDL2Driver* driver_ = nullptr;
   TestDL2Driver* test_driver_ = nullptr;
 };
 
 void ExpectReply(std::future<Reply>& Pending, Bytes Expected) {
-  const Reply r = Pending.get();
+  const Reply r = test::AwaitClientCall(Pending);
   ASSERT_TRUE(r.first);
   EXPECT_EQ((Bytes{r.second[0], r.second[1], r.second[2]}), Expected);
 }
@@ -128,7 +136,7 @@ TEST_F(DL2Driver, SequenceNumbersWrapAndAnAddressFrom20IsNotCounted) {
   EXPECT_EQ(pc[1], 0x20);
   EXPECT_EQ(pc[5], 2);
   Send(Framed({0x20, 0x02, 0x82, 0x01, 0x00}));  // cannot match
-  EXPECT_FALSE(r.get().first);
+  EXPECT_FALSE(test::AwaitClientCall(r).first);
   EXPECT_EQ(driver_->GetSeqCounter(), 1);
   r = Request({5, 0, 0, 0});
   EXPECT_EQ(PcFrame().at(5), 2);  // the number is given again
@@ -175,9 +183,9 @@ TEST_F(DL2Driver, ModeTwoWrapsRequestsInWAndTakesTheAnswerUnmatched) {
   Send(Framed({0xFF, 'W', 0x82, 0x04, 0x51}));
   ExpectReply(r, {0x82, 0x04, 0x51});
   TBusFrame w{7, 1, 0xFF, 0};
-  auto sent = std::async(std::launch::async, [&] { return driver_->Send(w); });
+  auto sent = OnClient([&] { return driver_->Send(w); });
   EXPECT_EQ(PcFrame(), (Bytes{0x06, 0xFF, 0x57, 0x07, 0x01, 0xFF, 0x00, 0x9D}));
-  EXPECT_TRUE(sent.get());
+  EXPECT_TRUE(test::AwaitClientCall(sent));
 }
 
 TEST_F(DL2Driver, PanelCommandsInModeOne) {
@@ -187,24 +195,24 @@ TEST_F(DL2Driver, PanelCommandsInModeOne) {
     Send(Framed({0xFF, 'S'}));
     return pc;
   };
-  auto state = std::async(std::launch::async, [&] { return driver_->SetState(4); });
+  auto state = OnClient([&] { return driver_->SetState(4); });
   EXPECT_EQ(answer_s(), (Bytes{0x08, 0xFF, 0x53, 0x04, 0x00, 0xFF, 0x01, 0x0A, 0x00, 0x98}));
-  EXPECT_TRUE(state.get());
+  EXPECT_TRUE(test::AwaitClientCall(state));
   for (auto [value, expect] : {std::pair<int, Bytes>{80, {0x04, 0x80, 0x10}},
                                {0, {0x04, 0x80, 0xFF}},  // the level stays
                                {159, {0x04, 0xFF, 0x10}}}) {
-    auto level = std::async(std::launch::async, [&] { return driver_->SetLevel(value); });
+    auto level = OnClient([&] { return driver_->SetLevel(value); });
     const Bytes pc = answer_s();
     ASSERT_EQ(pc.size(), 10u);
     EXPECT_EQ((Bytes{pc[3], pc[4], pc[5]}), expect) << "SetLevel(" << value << ")";
-    EXPECT_TRUE(level.get());
+    EXPECT_TRUE(test::AwaitClientCall(level));
   }
 
   for (int expect : {1, 0, 1}) {  // the blinking LED (B bit 5 -> result bit 0) alternates
-    auto leds = std::async(std::launch::async, [&] { return driver_->GetLedState(); });
+    auto leds = OnClient([&] { return driver_->GetLedState(); });
     EXPECT_EQ(PcFrame(), (Bytes{0x02, 0xFF, 0x4C, 0xB3}));
     Send(Framed({0xFF, 'L', 0x00, 0x20}));
-    EXPECT_EQ(leds.get(), expect);
+    EXPECT_EQ(test::AwaitClientCall(leds), expect);
   }
 }
 
@@ -265,7 +273,7 @@ TEST_F(DL2Driver, TheAdaptersEchoOfTheRequestIsNeverTakenAsItsReply) {
       Send(Framed({0x00, 0x07, 0x84, 0x34, 0x12}));
       ExpectReply(r, {0x84, 0x34, 0x12});
     } else {
-      EXPECT_FALSE(r.get().first);
+      EXPECT_FALSE(test::AwaitClientCall(r).first);
     }
   }
 }
@@ -288,7 +296,7 @@ TEST_F(DL2Driver, NoiseAndBrokenRepliesQueueNothing) {
   auto r = Request({5, 0, 0, 0xFF});  // last request: address 0, sequence number 1
   PcFrame();
   Send(Framed({0x00, 0x01, 0x82, 0x00, 0x00}));
-  ASSERT_TRUE(r.get().first);
+  ASSERT_TRUE(test::AwaitClientCall(r).first);
   std::uint32_t total = driver_->BytesReceived();
 
   std::mt19937 rng(20240611);

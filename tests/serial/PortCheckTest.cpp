@@ -21,6 +21,7 @@ class FaultyPort final : public SerialBackend {
   bool SmearErrors = false;   // an error flag also lands on the next byte (flags per USB packet)
   bool OddForMark = false;    // mark and space sent as odd and even (a driver without CMSPAR)
   long long ReadDelayMs = 0;  // every byte comes back this much later (a USB latency timer)
+  int SlowEvery = 0;          // every n-th byte comes back 20 ms later still (a late USB packet)
   int UnplugAfterWrites = -1;
   bool NoBreak = false;   // the break is never sent
   bool StuckRts = false;  // RTS stays as it is
@@ -36,6 +37,7 @@ class FaultyPort final : public SerialBackend {
   int Read(std::uint8_t* Buffer, int Count) override {
     const int n = inner_->Read(Buffer, Count);
     if (ReadDelayMs > 0) SleepFor(ReadDelayMs);
+    if (n > 0 && SlowEvery > 0 && ++bytes_read_ % SlowEvery == 0) SleepFor(20);
     return n;
   }
   int Write(const std::uint8_t* Buffer, int Count) override {
@@ -61,6 +63,7 @@ class FaultyPort final : public SerialBackend {
   std::unique_ptr<SerialBackend> inner_;
   std::uint32_t carried_ = 0;
   int writes_ = 0;
+  int bytes_read_ = 0;
 };
 
 const TCheckItem& ItemOf(const TPortCheckResult& R, const std::string& Key) {
@@ -128,6 +131,14 @@ TEST(PortCheck, EachAdapterFaultFailsTheUsesThatNeedIt) {
     EXPECT_EQ(UseOf(r, "dl2_firmware_update"), TCheckOutcome::Pass);
   }
   {
+    Looped l;  // quick as a rule, but now and then a round trip of 29 ms: the echo window is missed
+    l.port->SlowEvery = 5;
+    const TPortCheckResult r = l.Check();
+    EXPECT_LT(ItemOf(r, "latency_dl1").MedianMs, 16.0);
+    EXPECT_EQ(ItemOf(r, "latency_dl1").Outcome, TCheckOutcome::Fail);
+    EXPECT_EQ(UseOf(r, "dl1"), TCheckOutcome::Fail);
+  }
+  {
     Looped l;  // a break that never leaves, RTS that does not follow
     l.port->NoBreak = true;
     l.port->StuckRts = true;
@@ -185,8 +196,16 @@ TEST(PortCheck, APseudoTerminalSaysWhatItCannotShow) {
     EXPECT_EQ(ItemOf(r, key).Outcome, TCheckOutcome::NotShown) << key;
     EXPECT_NE(ItemOf(r, key).Detail.find("pseudo-terminal"), std::string::npos) << key;
   }
-  for (const char* use : {"dl1", "dl2", "dl2_firmware_update"})
-    EXPECT_EQ(UseOf(r, use), TCheckOutcome::NotShown) << use;
+  // The round trips through a pseudo-terminal and the echoing thread take what the machine's
+  // scheduling gives: a busy machine fails the uses that need one, otherwise they are not shown
+  // either.
+  const auto by_latency = [&](const char* Key) {
+    return ItemOf(r, Key).Outcome == TCheckOutcome::Fail ? TCheckOutcome::Fail
+                                                         : TCheckOutcome::NotShown;
+  };
+  EXPECT_EQ(UseOf(r, "dl1"), by_latency("latency_dl1"));
+  EXPECT_EQ(UseOf(r, "dl2"), by_latency("latency_dl2"));
+  EXPECT_EQ(UseOf(r, "dl2_firmware_update"), TCheckOutcome::NotShown);
   EXPECT_FALSE(r.AllPass());
 }
 

@@ -5,7 +5,38 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "tests/settings/SettingsTestSupport.h"
+
+#ifdef __linux__
+// The program is linked with --wrap=fsync and --wrap=rename: while `recording_file_calls` is set,
+// each call is noted in `FileCalls` with the inode of the file it flushed or moved, so that the
+// order of a save's calls can be checked.
+namespace {
+bool recording_file_calls = false;
+std::vector<std::pair<char, ino_t>> FileCalls;
+
+ino_t InodeOf(int Fd) {
+  struct stat st {};
+  return fstat(Fd, &st) == 0 ? st.st_ino : 0;
+}
+}  // namespace
+
+extern "C" int __real_fsync(int Fd);
+extern "C" int __real_rename(const char* From, const char* To);
+extern "C" int __wrap_fsync(int Fd) {
+  if (recording_file_calls) FileCalls.emplace_back('f', InodeOf(Fd));
+  return __real_fsync(Fd);
+}
+extern "C" int __wrap_rename(const char* From, const char* To) {
+  struct stat st {};
+  if (recording_file_calls && stat(From, &st) == 0) FileCalls.emplace_back('r', st.st_ino);
+  return __real_rename(From, To);
+}
+#endif
 
 namespace zo::test {
 namespace {
@@ -32,6 +63,25 @@ TEST(AtomicFile, ReplacesKeepingPermissionsAndFollowingLinks) {
   unlink(folder.File("link.zsf").c_str());
   EXPECT_EQ(folder.Files(), std::vector<std::string>{"a.zsf"});
 }
+
+#ifdef __linux__
+// The new file reaches the disk before it replaces the old one: a power cut in between leaves the
+// old file or the whole new one, never an empty file.
+TEST(AtomicFile, TheNewFileIsFlushedBeforeItReplacesTheOld) {
+  TempFolder folder;
+  const std::string path = folder.File("a.zsf");
+  WriteBytes(path, "old");
+  FileCalls.clear();
+  recording_file_calls = true;
+  ASSERT_TRUE(AtomicWriteFile(path, "new"));
+  recording_file_calls = false;
+  const auto rename = std::find_if(FileCalls.begin(), FileCalls.end(),
+                                   [](const auto& Call) { return Call.first == 'r'; });
+  ASSERT_NE(rename, FileCalls.end());
+  EXPECT_NE(std::find(FileCalls.begin(), rename, std::make_pair('f', rename->second)), rename)
+      << "renamed before it was flushed";
+}
+#endif
 
 TEST(AtomicFile, FailureLeavesTheTargetAndNoTemporary) {
   TempFolder folder;

@@ -20,7 +20,7 @@
 namespace zo::test {
 namespace {
 
-constexpr std::int32_t kVersion = 1711104;
+constexpr std::int32_t kSharedVersion = 1711104;
 
 std::string Host() {
   char buffer[256] = {};
@@ -64,7 +64,7 @@ TEST(SharedFolder, ASaveAndAConversionRemoveOnlyTheirOwnLeftovers) {
   ScriptedUi ui;
   SettingsModel model;
   ASSERT_TRUE(model.Error().empty());
-  SettingsModel::Select(kVersion);
+  SettingsModel::Select(kSharedVersion);
   const std::string host = Host(), ended = EndedProcess();
   for (const std::string target : {"r.zsf", "VERSION.DAT"}) {
     SCOPED_TRACE(target);
@@ -110,7 +110,7 @@ TEST(SharedFolder, AWritableFileInAFolderThisUserCannotWriteIsWrittenInPlace) {
   ScriptedUi ui;
   SettingsModel model;
   ASSERT_TRUE(model.Error().empty());
-  SettingsModel::Select(kVersion);
+  SettingsModel::Select(kSharedVersion);
   TempFolder folder;
   chmod(folder.Path().c_str(), 0755);
   const std::string shared = folder.File("shared");

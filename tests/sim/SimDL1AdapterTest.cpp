@@ -1,4 +1,4 @@
-// The simulated DL1 with a device behind it, driven by the real TDL1Driver.
+// The simulated DL1 with a device behind it, driven by the real TDL1Driver, on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +9,7 @@
 #include "serial/SimLine.h"
 #include "sim/SimDL1Adapter.h"
 #include "sim/SimDevice.h"
+#include "tests/support/VirtualClock.h"
 #include "threads/Clock.h"
 
 namespace zo::sim {
@@ -45,6 +46,7 @@ class DL1Bus : public ::testing::Test {
     SimPortRegistry::Unbind(5);
   }
 
+  test::VirtualClock clock_{60};  // first: it outlives every thread of the test
   std::shared_ptr<SimLine> line_ = SimLine::Create("dl1-bus");
   std::shared_ptr<SimDevice> device_;
   std::unique_ptr<SimDL1Adapter> adapter_;

@@ -1,4 +1,4 @@
-// The simulated DL2 adapter, on its own and end to end with the DL2 drivers.
+// The simulated DL2 adapter, on its own and end to end with the DL2 drivers, on the virtual clock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include "serial/SimLine.h"
 #include "sim/SimDL2Adapter.h"
 #include "sim/SimDevice.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo::sim {
 namespace {
@@ -70,6 +71,7 @@ class SimDL2 : public ::testing::Test {
     return out;
   }
 
+  test::VirtualClock clock_{60};  // first: it outlives every thread of the test
   SimDevice device_{DeviceConfig()};
   std::shared_ptr<SimLine> line_;
   TRS232o* port_ = nullptr;

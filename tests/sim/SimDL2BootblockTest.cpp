@@ -1,4 +1,5 @@
-// The simulated DL2's bootblock on raw bytes: how it is entered and how it judges lines.
+// The simulated DL2's bootblock on raw bytes, on the virtual clock: how it is entered and how it
+// judges lines.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,6 +10,7 @@
 #include "serial/SimLine.h"
 #include "sim/SimDL2Adapter.h"
 #include "sim/SimDevice.h"
+#include "tests/support/VirtualClock.h"
 
 namespace zo::sim {
 namespace {
@@ -59,6 +61,7 @@ class Bootblock : public ::testing::Test {
     return in;
   }
 
+  test::VirtualClock clock_{60};  // first: it outlives the adapter's thread
   std::shared_ptr<SimLine> line_ = SimLine::Create("bootblock");
   TRS232o port_;
   TSimDeviceConfig device_config_;

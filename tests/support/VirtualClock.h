@@ -19,8 +19,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -88,5 +90,27 @@ class VirtualClock final : public Clock {
   std::condition_variable watchdog_wake_;
   std::thread watchdog_;
 };
+
+// A call on a thread of the test's own, a client of the code under test as the window's thread is:
+// the thread counts as a core thread of `Clock` while it runs, and AwaitClientCall waits for its
+// result through the clock, so that virtual time moves on while the test waits.
+template <class Body>
+auto StartClientCall(VirtualClock& Clock, Body Call) -> std::future<decltype(Call())> {
+  Clock.ThreadStarted();  // before the thread runs: time cannot pass it by
+  return std::async(std::launch::async, [&Clock, Call]() mutable {
+    struct Ended {
+      VirtualClock& C;
+      ~Ended() { C.ThreadEnded(); }
+    } ended{Clock};
+    return Call();
+  });
+}
+
+template <class T>
+T AwaitClientCall(std::future<T>& Call) {
+  while (Call.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+    SleepFor(1);
+  return Call.get();
+}
 
 }  // namespace zo::test

@@ -67,16 +67,22 @@ TEST_F(OnX, TheBusyWindowShowsItsTextWhileSettingsAreRead) {
   ASSERT_TRUE(Connect(1));
   BoxWatcher watcher;
   // Plays the camera: once the busy window is up and the read is under way (the main thread
-  // is blocked then), takes a picture of the screen.
+  // is blocked then), takes a picture of the screen. Until it has, the device answers each
+  // request after 300 ms (well within the 500 ms the program waits), so that the read is still
+  // under way however slowly a busy machine takes the picture.
+  sim::SimDevice& device = demo_->Device(1);
+  const int turnaround = device.TurnaroundMs();
+  device.SetTurnaroundMs(300);
   const QString shot = QStringLiteral(ZO_SCREENSHOT_DIR "/busy-window-xcb.png");
   std::atomic<bool> taken{false};
   std::thread camera([&] {
-    for (int i = 0; i < 2000 && !watcher.BusyShown; ++i)
+    for (int i = 0; i < 6000 && !watcher.BusyShown; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const int frames = FramesSeen(demo_->Device(1));
-    for (int i = 0; i < 2000 && FramesSeen(demo_->Device(1)) < frames + 2; ++i)
+    const int frames = FramesSeen(device);
+    for (int i = 0; i < 6000 && FramesSeen(device) < frames + 2; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     taken = std::system(("import -window root " + shot.toStdString()).c_str()) == 0;
+    device.SetTurnaroundMs(turnaround);
   });
   QDir().mkpath(QStringLiteral(ZO_SCREENSHOT_DIR));
   form_->Getsettings1->trigger();
