@@ -101,15 +101,19 @@ TEST_F(LiveChart, ADeviceChangeIsMarkedAndBreaksTheLinesWithoutFalseValues) {
   chart->SpanComboBox->setCurrentIndex(chart->SpanComboBox->count() - 1);  // all
   chart->Redraw();
 
+  // COM1's device, then COM2's. A busy machine may lose and find COM1's device again, which is
+  // marked as well: every marker before the last names COM1's device.
   const std::vector<TLiveMarker> markers = history.Markers(history.Start());
-  ASSERT_EQ(markers.size(), 2u);
-  EXPECT_TRUE(QString::fromStdString(markers[0].Device)
-                  .endsWith(QStringLiteral(" (%1) on COM1").arg(sim::DemoInverterVersion)))
-      << markers[0].Device;
-  EXPECT_EQ(markers[1].Device, form_->DeviceTypeLabel->text().toStdString() + " (" +
-                                   std::to_string(sim::DemoChargerVersion) + ") on COM2");
-  ASSERT_EQ(chart->Markers().size(), 2u);
-  EXPECT_EQ(chart->Markers()[1].Device.toStdString(), markers[1].Device);
+  ASSERT_GE(markers.size(), 2u);
+  for (std::size_t i = 0; i + 1 < markers.size(); ++i)
+    EXPECT_TRUE(QString::fromStdString(markers[i].Device)
+                    .endsWith(QStringLiteral(" (%1) on COM1").arg(sim::DemoInverterVersion)))
+        << markers[i].Device;
+  const TLiveMarker& change = markers.back();
+  EXPECT_EQ(change.Device, form_->DeviceTypeLabel->text().toStdString() + " (" +
+                               std::to_string(sim::DemoChargerVersion) + ") on COM2");
+  ASSERT_EQ(chart->Markers().size(), markers.size());
+  EXPECT_EQ(chart->Markers().back().Device.toStdString(), change.Device);
 
   // Udc: 24 V readings, a gap, then 12 V readings; never a value read with the wrong addresses.
   const int udc = LiveValueIndex("UBatStatusLabel");
@@ -121,7 +125,7 @@ TEST_F(LiveChart, ADeviceChangeIsMarkedAndBreaksTheLinesWithoutFalseValues) {
       gap = gap || (before && !after);
       continue;
     }
-    const bool second = s.Time >= markers[1].Time;
+    const bool second = s.Time >= change.Time;
     EXPECT_NEAR(s.Value, second ? 13.4 : 26.8, 1.0);
     (second ? after : before) = true;
   }
